@@ -1,0 +1,34 @@
+# Thin wrapper around CMake. `make test` and `make demo` are all a new user needs.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all deps build build-asan test demo bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLOGLATHE_WERROR=ON >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+build-asan: deps
+	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DLOGLATHE_WERROR=ON -DLOGLATHE_SANITIZE=ON >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+test: build build-asan
+	@echo "== tests (release build, -Werror) =="
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@echo "== tests (AddressSanitizer + UndefinedBehaviorSanitizer) =="
+	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	@scripts/demo.sh $(BUILD)/loglathe
+
+bench: build
+	@scripts/bench.sh $(BUILD)/loglathe
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

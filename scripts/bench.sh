@@ -1,0 +1,2 @@
+#!/bin/sh
+echo "bench: not available yet"

@@ -1,0 +1,119 @@
+#pragma once
+// The message database of one DBC file: its bus type and its messages by key, each message with its
+// signals and multiplex groups. Built once by the DBC parser, then only read.
+
+#include "db/keys.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace loglathe {
+
+enum class TransportProtocolType : int32_t { None = 0, J1939Tp = 1, NmeaTp = 3, IsoTp = 4, MuxTp = 5 };
+
+enum class SignalValueType : int32_t { Unsigned = 1, Signed = 2, Float = 3, Double = 4 };
+
+struct MuxGroup;
+class MessageDb;
+
+// Bit layout and scaling of a signal; what the parser hands to addSignal.
+struct SignalLayout {
+    uint32_t littleEndian = 1; // 0: big-endian (DBC byte order 0), 1: little-endian
+    SignalValueType valueType = SignalValueType::Unsigned;
+    // Little-endian: position of the least significant bit. Big-endian: position of the most
+    // significant bit in the sequential numbering (bit i = bit 7 - i%8 of byte i/8), i.e. the DBC
+    // start bit XOR 7.
+    uint16_t startBit = 0;
+    uint8_t bitLength = 0;
+    double factor = 1.0;
+    double offset = 0.0;
+    double minimum = 0.0;
+    double maximum = 0.0;
+};
+
+struct DbSignal {
+    std::string name;
+    uint64_t nameHash = 0;
+    bool ignored = false;
+    SignalLayout layout;
+    std::vector<MuxGroup> muxGroups; // empty unless the signal is a multiplexor
+};
+
+// The signals decoded when the multiplexor's physical value lies in [from, to].
+struct MuxGroup {
+    uint32_t from = 0;
+    uint32_t to = 0;
+    std::vector<DbSignal> signals;
+};
+
+struct DbMessage {
+    const MessageDb* db = nullptr;
+    std::string name;
+    uint64_t nameHash = 0;
+    uint32_t length = 0; // bytes, from the BO_ line
+    bool ignored = false;
+    TransportProtocolType transportProtocol = TransportProtocolType::None;
+    std::string tpParameter; // the whole attribute text for MUX transport, else empty
+    std::vector<DbSignal> signals;
+};
+
+class MessageDb {
+public:
+    explicit MessageDb(BusType busType) : busType(busType) {}
+    MessageDb(const MessageDb&) = delete;
+    MessageDb& operator=(const MessageDb&) = delete;
+
+    BusType busType;
+    std::map<DbMsgKey, DbMessage> messages; // ascending by key; iterate it to visit messages in order
+};
+
+// 64-bit hash of a name (the same for equal names); identifies messages and signals in output files.
+uint64_t nameHash64(std::string_view name);
+
+std::unique_ptr<MessageDb> createMessageDb(BusType busType);
+// Stores a new message; on a key collision logs "Message key collision: ..." and answers null.
+DbMessage* dbAddMessage(MessageDb& db, std::string_view name, DbMsgKey key, uint32_t length,
+                        TransportProtocolType tp, std::string_view tpParameter, bool ignored);
+const DbMessage* dbFind(const MessageDb* db, DbMsgKey key);
+// Appends a signal with no groups; null (nothing added) when the value type is invalid.
+DbSignal* addSignal(std::vector<DbSignal>& signals, std::string_view name, const SignalLayout& layout,
+                    bool ignored);
+// First signal of that name, depth-first through the groups of each signal that does not match.
+const DbSignal* findSignalByName(const std::vector<DbSignal>& signals, std::string_view name);
+DbSignal* findSignalByName(std::vector<DbSignal>& signals, std::string_view name);
+MuxGroup* findMuxGroupExact(std::vector<MuxGroup>& groups, uint32_t from, uint32_t to);
+// Null when to < from.
+MuxGroup* addMuxGroup(std::vector<MuxGroup>& groups, uint32_t from, uint32_t to);
+// First group whose range holds the value.
+const MuxGroup* findMuxGroup(const std::vector<MuxGroup>& groups, uint32_t value);
+
+// Channel number (1..255) to the databases loaded for it, in load order. Owns the databases.
+class DbChannelTable {
+public:
+    using List = std::vector<std::unique_ptr<MessageDb>>;
+
+    // The list of a channel; empty when none was loaded for it.
+    const List& channel(uint8_t channel) const { return lists_[channel]; }
+    void add(uint8_t channel, std::unique_ptr<MessageDb> db) { lists_[channel].push_back(std::move(db)); }
+    bool empty() const {
+        for (const auto& list : lists_)
+            if (!list.empty())
+                return false;
+        return true;
+    }
+    // Calls fn(channel, list) for every channel with databases, in ascending channel order.
+    template <typename Fn> void forEachChannel(Fn&& fn) const {
+        for (unsigned ch = 0; ch < 256; ++ch)
+            if (!lists_[ch].empty())
+                fn(static_cast<uint8_t>(ch), lists_[ch]);
+    }
+
+private:
+    List lists_[256];
+};
+
+} // namespace loglathe

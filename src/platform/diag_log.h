@@ -1,0 +1,48 @@
+#pragma once
+// Diagnostics lines on standard error: "MM-DD hh:mm:ss.mmm  PID   TID L message".
+//
+// One process-wide output level decides what is written. It starts at kDiagNone, so nothing is
+// written until the command line has set it. Call sites use the diagLog() macro, which compares the
+// level first and formats nothing for a suppressed message.
+
+#include <cstdarg>
+#include <cstddef>
+
+namespace loglathe {
+
+enum DiagLevel : int {
+    kDiagVerbose = 1,
+    kDiagDebug = 2,
+    kDiagInfo = 3,
+    kDiagWarning = 4,
+    kDiagError = 5,
+    kDiagFatal = 6,
+    kDiagNone = 255, // output level only: nothing is written
+};
+
+// Largest line handed to write(2), line feed included.
+constexpr std::size_t kDiagLineMax = 511;
+
+namespace detail {
+extern int diagOutputLevel;
+}
+
+void diagSetOutputLevel(int level);
+inline int diagGetOutputLevel() { return detail::diagOutputLevel; }
+inline bool diagEnabled(int level) { return level >= detail::diagOutputLevel; }
+
+// Formats one line (prefix, message cut at 510 characters, line feed) into `out`, which must hold
+// at least kDiagLineMax + 1 bytes, and answers its length. Exposed for tests.
+std::size_t diagFormatLine(char* out, int level, const char* format, va_list args);
+
+// Writes one line with a single write(2) on descriptor 2. Does not check the output level.
+void diagWrite(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+} // namespace loglathe
+
+// The level test happens before the arguments are evaluated or formatted.
+#define diagLog(level, ...)                                                                                 \
+    do {                                                                                                   \
+        if (::loglathe::diagEnabled(level))                                                                \
+            ::loglathe::diagWrite((level), __VA_ARGS__);                                                   \
+    } while (0)

@@ -1,0 +1,90 @@
+#pragma once
+// Paths and the rooted file-system object.
+//
+// A FileSystem is a folder handle: every operation takes a path relative to `root` (which always
+// ends in "/") and works on root + relative path, with no separator added or removed. The disk
+// implementation is made by fsCreate(); tests may derive their own. The base class answers failure
+// for every operation, so a derived class overrides only what it supports.
+
+#include "platform/byte_stream.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace loglathe {
+
+enum class PathKind : uint32_t { Other = 0, File = 1, Directory = 2, Missing = 3 };
+
+struct PathInfo {
+    PathKind kind = PathKind::Missing;
+    uint64_t size = 0; // bytes, for regular files only
+};
+
+struct DirEntry {
+    std::string name;
+    PathInfo info;
+};
+
+// Entries by name, in byte order of the names (as strcmp orders them).
+using DirListing = std::map<std::string, DirEntry>;
+
+// Access flags of open().
+constexpr unsigned kFsRead = 1;
+constexpr unsigned kFsWrite = 2;
+
+class FileSystem {
+public:
+    explicit FileSystem(std::string root) : root_(std::move(root)) {}
+    virtual ~FileSystem() = default;
+    FileSystem(const FileSystem&) = delete;
+    FileSystem& operator=(const FileSystem&) = delete;
+
+    const std::string& root() const { return root_; }
+
+    // All take full paths (root + relative path).
+    // stat follows links; a path that does not exist is success with PathKind::Missing.
+    virtual bool stat(std::string_view fullPath, PathInfo& info);
+    // Adds the files and folders of a directory (not "." and ".."); unreadable: adds nothing.
+    virtual void list(std::string_view fullPath, DirListing& listing);
+    // Makes one directory with permissions 0700; an existing one is a failure.
+    virtual bool makeDir(std::string_view fullPath);
+    virtual bool remove(std::string_view fullPath);
+    // kFsRead: read-only stream; kFsWrite: write stream (created or truncated); both: read-write.
+    virtual std::unique_ptr<ByteStream> open(std::string_view fullPath, unsigned flags);
+
+private:
+    std::string root_;
+};
+
+// Null unless `path` is an existing directory written with a trailing "/".
+std::unique_ptr<FileSystem> fsCreate(std::string_view path);
+
+bool fsStat(FileSystem& fs, std::string_view relativePath, PathInfo& info);
+void fsList(FileSystem& fs, std::string_view relativePath, DirListing& listing);
+bool fsRemove(FileSystem& fs, std::string_view relativePath);
+std::unique_ptr<ByteStream> fsOpen(FileSystem& fs, std::string_view relativePath, unsigned flags);
+// True when the path is a directory afterwards (made if missing).
+bool fsEnsureDir(FileSystem& fs, std::string_view relativePath);
+// Makes every directory of a relative path, outermost first; stops at the first failure.
+bool fsMakeDirs(FileSystem& fs, std::string_view relativePath);
+// Appends root + relativePath to `out`; appends nothing for the path "..".
+void fsJoin(const FileSystem& fs, std::string_view relativePath, std::string& out);
+
+// Absolute path with "/" separators; a directory ends in "/", a regular file does not. A path that
+// cannot be examined keeps its form. Logs "Could not stat path %s" for a stat error other than
+// "no such file".
+void pathNormalize(std::string& path);
+// Replaces `path` by the working directory (normalised, ending in "/"); false when it is unknown.
+bool pathFromCwd(std::string& path);
+bool pathIsAbsolute(std::string_view path);
+// Up to and including the last "/"; empty without one.
+std::string_view pathDirName(std::string_view path);
+// After the last "/"; the whole path without one.
+std::string_view pathBaseName(std::string_view path);
+// The last "."-separated part of the base name (the whole base name when it has no ".").
+std::string_view pathExtension(std::string_view path);
+
+} // namespace loglathe

@@ -173,7 +173,8 @@ bool TpManagerImpl::onRecord(LogRecord& record) {
         DbMsgKey group = j1939Key(record.identifier, 1);
         if (group == kJ1939TpCmKey && !record.payload.empty()) {
             // Clear to send, end of message acknowledge and abort belong to the sender's side of the
-            // conversation; only the announcements open or feed a session.
+            // conversation; only the announcements open or feed a session. An empty TP.CM frame has no
+            // control byte to judge and goes to its session, which fails it.
             uint8_t control = record.payload[0];
             if (control != kJ1939TpCmRts && control != kJ1939TpCmBam)
                 return true;

@@ -4,6 +4,7 @@
 #include "app/command_line.h"
 #include "app/run_config.h"
 #include "app/run_summary.h"
+#include "app/tp_chain.h"
 #include "input/input_walker.h"
 #include "output/output_writer.h"
 
@@ -34,10 +35,16 @@ int run(int argc, char** argv) {
         runConfigFree(config);
         return status;
     }
-    MessageSink& sink = *writer;
-    auto walker = inputWalkerCreate(*config->inputRoot, *config->outputRoot(), walkerOptions, sink);
+    auto chain = tpChainCreate(*config, *writer);
+    if (!chain) {
+        runConfigFree(config);
+        writer.reset();
+        return kStatusSetup;
+    }
+    auto walker = inputWalkerCreate(*config->inputRoot, *config->outputRoot(), walkerOptions, *chain->walkerSink);
     if (!walker) {
         runConfigFree(config);
+        tpChainFree(chain);
         writer.reset();
         return status;
     }
@@ -50,6 +57,10 @@ int run(int argc, char** argv) {
     totals.files = walker->fileCount();
     totals.records = walker->recordCount();
     totals.bytes = walker->byteCount();
+    TpSummary tp = tpManagerSummary(*chain->manager);
+    totals.tpSuccessful = tp.successful;
+    totals.tpFailed = tp.failed;
+    totals.tpUnfinished = tp.unfinished;
     const WriterSummary& written = writer->summary();
     totals.outFiles = written.files;
     totals.outMessages = written.messages;
@@ -59,6 +70,7 @@ int run(int argc, char** argv) {
     // The run state goes first: the writer's release does not use the databases or file systems.
     runConfigFree(config);
     walker.reset();
+    tpChainFree(chain);
     writer.reset();
     return status;
 }

@@ -25,7 +25,9 @@ constexpr DbMsgKey j1939Key(uint32_t identifier, uint32_t extended) {
     return canKey(group, extended);
 }
 
-constexpr DbMsgKey linKey(uint32_t identifier) { return identifier & 0x3Fu; }
+constexpr DbMsgKey linKey(uint32_t identifier) {
+    return identifier & 0x3Fu;
+}
 
 // Key of a DBC message identifier (bit 31 marks an extended identifier). Logs a fatal diagnostic
 // and answers 0 for an invalid bus type.

@@ -1,5 +1,6 @@
 #include "db/message_db.h"
 
+#include "db/walk_stack.h"
 #include "platform/diag_log.h"
 
 #include <utility>
@@ -36,7 +37,52 @@ DbMsgKey dbcMsgKey2DbMsgKey(BusType busType, uint32_t dbcIdentifier) {
     }
 }
 
-std::unique_ptr<MessageDb> createMessageDb(BusType busType) { return std::make_unique<MessageDb>(busType); }
+SignalExtraction prepareExtraction(const SignalLayout& layout) {
+    SignalExtraction x;
+    x.prepared = true;
+    uint32_t start = layout.startBit;
+    uint32_t length = layout.bitLength;
+    x.endBit = start + length;
+    if (length == 0) {
+        x.check = SignalExtraction::Check::ZeroLength;
+        return x;
+    }
+    if (layout.valueType == SignalValueType::Float && length != 32)
+        x.check = SignalExtraction::Check::FloatLength;
+    else if (layout.valueType == SignalValueType::Double && length != 64)
+        x.check = SignalExtraction::Check::DoubleLength;
+    // A raw value holds 64 bits: a longer little-endian signal keeps its lowest 64 bits, a longer
+    // big-endian one the last 64 bits read (its least significant ones).
+    uint32_t width = length > 64 ? 64 : length;
+    uint32_t first = (length > 64 && !layout.littleEndian) ? start + length - 64 : start;
+    x.width = static_cast<uint8_t>(width);
+    x.firstByte = first / 8;
+    x.shift = static_cast<uint8_t>(first % 8);
+    x.mask = width == 64 ? ~uint64_t{0} : (uint64_t{1} << width) - 1;
+    x.signExtension = ~x.mask;
+    return x;
+}
+
+DbSignal::~DbSignal() {
+    if (muxGroups.empty())
+        return;
+    // Detach every group below this signal into one flat list before anything is destroyed: each
+    // group then dies holding signals without groups, so destruction never nests.
+    std::vector<MuxGroup> pending = std::move(muxGroups);
+    while (!pending.empty()) {
+        MuxGroup group = std::move(pending.back());
+        pending.pop_back();
+        for (DbSignal& signal : group.signals) {
+            for (MuxGroup& inner : signal.muxGroups)
+                pending.push_back(std::move(inner));
+            signal.muxGroups.clear();
+        }
+    }
+}
+
+std::unique_ptr<MessageDb> createMessageDb(BusType busType) {
+    return std::make_unique<MessageDb>(busType);
+}
 
 DbMessage* dbAddMessage(MessageDb& db, std::string_view name, DbMsgKey key, uint32_t length,
                         TransportProtocolType tp, std::string_view tpParameter, bool ignored) {
@@ -74,29 +120,32 @@ DbSignal* addSignal(std::vector<DbSignal>& signals, std::string_view name, const
     signal.nameHash = nameHash64(name);
     signal.ignored = ignored;
     signal.layout = layout;
+    signal.extraction = prepareExtraction(layout);
     return &signal;
 }
 
 DbSignal* findSignalByName(std::vector<DbSignal>& signals, std::string_view name) {
-    // Depth-first without recursion, so that deep multiplexor chains cannot exhaust the stack.
-    struct Frame {
-        std::vector<DbSignal>* signals;
-        std::size_t index;
+    // Depth-first without recursion, so that deep multiplexor chains cannot exhaust the stack. Each
+    // entry is the rest of one signal array still to be searched.
+    struct Range {
+        DbSignal* next;
+        DbSignal* end;
     };
-    std::vector<Frame> stack{{&signals, 0}};
+    WalkStack<Range> stack;
+    stack.push({signals.data(), signals.data() + signals.size()});
     while (!stack.empty()) {
-        Frame& top = stack.back();
-        if (top.index >= top.signals->size()) {
-            stack.pop_back();
+        Range& top = stack.top();
+        if (top.next == top.end) {
+            stack.pop();
             continue;
         }
-        DbSignal& signal = (*top.signals)[top.index++];
+        DbSignal& signal = *top.next++;
         if (signal.name == name)
             return &signal;
-        // Groups of this signal come before its next sibling; push them in reverse so the first
-        // group is searched first.
+        // The groups of this signal are searched before its next sibling, the first group first.
         for (auto group = signal.muxGroups.rbegin(); group != signal.muxGroups.rend(); ++group)
-            stack.push_back({&group->signals, 0});
+            if (!group->signals.empty())
+                stack.push({group->signals.data(), group->signals.data() + group->signals.size()});
     }
     return nullptr;
 }

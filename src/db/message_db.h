@@ -35,11 +35,38 @@ struct SignalLayout {
     double maximum = 0.0;
 };
 
+// How a signal's raw bits are read, decided once from its layout when the signal is added, so that
+// decoding a frame only does the arithmetic. A signal longer than 64 bits keeps 64 of them: the
+// lowest for little-endian, the last ones read for big-endian.
+struct SignalExtraction {
+    enum class Check : uint8_t { None, ZeroLength, FloatLength, DoubleLength };
+    bool prepared = false;      // false: derive it from the layout on every decode
+    Check check = Check::None;  // layout fault found after the payload-size check
+    uint8_t shift = 0;          // bit position of the first bit read within firstByte
+    uint8_t width = 0;          // bits read into the raw value (1..64)
+    uint32_t firstByte = 0;     // byte holding the first bit read
+    uint32_t endBit = 0;        // startBit + bitLength: the payload must hold this many bits
+    uint64_t mask = 0;          // the low `width` bits
+    uint64_t signExtension = 0; // bits to set when a signed raw value is negative
+};
+
+SignalExtraction prepareExtraction(const SignalLayout& layout);
+
 struct DbSignal {
+    DbSignal() = default;
+    DbSignal(const DbSignal&) = default;
+    DbSignal(DbSignal&&) noexcept = default;
+    DbSignal& operator=(const DbSignal&) = default;
+    DbSignal& operator=(DbSignal&&) noexcept = default;
+    // Releases nested groups without recursion, so a chain of thousands of multiplexors inside each
+    // other cannot exhaust the stack.
+    ~DbSignal();
+
     std::string name;
     uint64_t nameHash = 0;
     bool ignored = false;
     SignalLayout layout;
+    SignalExtraction extraction;     // filled by addSignal
     std::vector<MuxGroup> muxGroups; // empty unless the signal is a multiplexor
 };
 

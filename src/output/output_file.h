@@ -51,6 +51,7 @@ private:
     friend std::unique_ptr<OutputFile> outputFileCreate(std::string_view, std::vector<std::string>);
     OutputFile(std::string path, std::vector<std::string> columns, std::FILE* handle);
 
+    bool formatRow(std::span<const double> values, double timestamp);
     bool writeBuffer();
 
     std::string path_;

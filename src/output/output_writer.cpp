@@ -481,7 +481,9 @@ void Writer::markOpen(FileEntry& entry) {
 }
 
 void Writer::closeEntry(FileEntry& entry) {
-    if (!entry.file->close())
+    // A file whose failure is already reported lost its rows to the input that saw it fail; closing
+    // it again reveals nothing new.
+    if (!entry.file->close() && !entry.failureReported)
         reportWriteFailure(entry);
     openFiles_.erase(entry.openPosition);
     entry.openPosition = openFiles_.end();

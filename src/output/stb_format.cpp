@@ -17,6 +17,8 @@
 
 namespace loglathe {
 
+static_assert(kStbDirectRoom == STB_SPRINTF_MIN);
+
 int stbFormat(char* destination, int count, const char* format, va_list args) {
     return stbsp_vsnprintf(destination, count, format, args);
 }

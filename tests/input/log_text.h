@@ -58,7 +58,7 @@ inline std::string logText(const std::vector<std::string>& dataLines, const LogH
     return text;
 }
 
-// Captures what the diagnostics log writes on standard error while it lives, at warning level and
+// Captures what the diagnostics log writes on standard error while it lives, at information level and
 // above unless told otherwise.
 class DiagCapture {
 public:

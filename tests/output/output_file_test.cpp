@@ -1,7 +1,8 @@
 #include "output/output_file.h"
 
+#include "read_file.h"
 #include "resource_limits.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -20,24 +21,22 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 TEST(OutputFile, WritesHeaderWithNamesUnalteredAndRowsInFixedPoint) {
     TempDir dir;
-    ASSERT_TRUE(dir.ok());
-    auto file = outputFileCreate(dir.path() + "engine", {"EngineSpeed", "Coolant,Temp"});
+    auto file = outputFileCreate(dir.root() + "engine", {"EngineSpeed", "Coolant,Temp"});
     ASSERT_TRUE(file);
-    EXPECT_EQ(file->path(), dir.path() + "engine.csv");
+    EXPECT_EQ(file->path(), dir.root() + "engine.csv");
     const double row[] = {1250.5, kNaN};
     EXPECT_TRUE(file->writeRow(row, 1706659200.125));
     const double negative[] = {-0.0, -3.0};
     EXPECT_TRUE(file->writeRow(negative, 1706659201.0));
     EXPECT_TRUE(file->close());
-    EXPECT_EQ(readFile(dir.path() + "engine.csv"), "t,EngineSpeed,Coolant,Temp\n"
+    EXPECT_EQ(readFile(dir.root() + "engine.csv"), "t,EngineSpeed,Coolant,Temp\n"
                                                    "1706659200.125000,1250.500000,NaN\n"
                                                    "1706659201.000000,-0.000000,-3.000000\n");
 }
 
 TEST(OutputFile, RefusesRowWhoseValueCountDiffersFromItsColumns) {
     TempDir dir;
-    ASSERT_TRUE(dir.ok());
-    auto file = outputFileCreate(dir.path() + "one", {"A"});
+    auto file = outputFileCreate(dir.root() + "one", {"A"});
     ASSERT_TRUE(file);
     const double two[] = {1.0, 2.0};
     EXPECT_FALSE(file->writeRow(two, 1.0));
@@ -46,12 +45,11 @@ TEST(OutputFile, RefusesRowWhoseValueCountDiffersFromItsColumns) {
     EXPECT_TRUE(file->writeRow(one, 1706659200.5));
     EXPECT_FALSE(file->failed());
     file.reset();
-    EXPECT_EQ(readFile(dir.path() + "one.csv"), "t,A\n1706659200.500000,3.000000\n");
+    EXPECT_EQ(readFile(dir.root() + "one.csv"), "t,A\n1706659200.500000,3.000000\n");
 }
 
 TEST(OutputFile, ManyValuesFormatLikeFewValuesExtended) {
     TempDir dir;
-    ASSERT_TRUE(dir.ok());
     std::vector<std::string> names;
     std::vector<double> values;
     std::string expected = "1.500000";
@@ -62,40 +60,38 @@ TEST(OutputFile, ManyValuesFormatLikeFewValuesExtended) {
         std::snprintf(number, sizeof number, ",%f", i * 0.25 - 1.0);
         expected += number;
     }
-    auto file = outputFileCreate(dir.path() + "wide", names);
+    auto file = outputFileCreate(dir.root() + "wide", names);
     ASSERT_TRUE(file);
     EXPECT_TRUE(file->writeRow(values, 1.5));
     file.reset();
-    std::string content = readFile(dir.path() + "wide.csv");
+    std::string content = readFile(dir.root() + "wide.csv");
     EXPECT_EQ(content.substr(content.find('\n') + 1), expected + "\n");
 }
 
 TEST(OutputFile, BuildsHeaderLongerThanTheInitialBuffer) {
     TempDir dir;
-    ASSERT_TRUE(dir.ok());
     std::vector<std::string> names;
     std::string expected = "t";
     for (int i = 0; i < 300; ++i) {
         names.push_back("Signal" + std::to_string(i));
         expected += ",Signal" + std::to_string(i);
     }
-    auto file = outputFileCreate(dir.path() + "long", names);
+    auto file = outputFileCreate(dir.root() + "long", names);
     ASSERT_TRUE(file);
     EXPECT_EQ(file->columnCount(), 300u);
     file.reset();
-    EXPECT_EQ(readFile(dir.path() + "long.csv"), expected + "\n");
+    EXPECT_EQ(readFile(dir.root() + "long.csv"), expected + "\n");
 }
 
 TEST(OutputFile, TruncatesAnOlderFileAndAppendsWithoutHeaderWhenReopened) {
     TempDir dir;
-    ASSERT_TRUE(dir.ok());
     {
-        std::FILE* old = std::fopen((dir.path() + "f.csv").c_str(), "wb");
+        std::FILE* old = std::fopen((dir.root() + "f.csv").c_str(), "wb");
         ASSERT_TRUE(old);
         std::fputs("left over from an earlier run\n", old);
         std::fclose(old);
     }
-    auto file = outputFileCreate(dir.path() + "f", {"A"});
+    auto file = outputFileCreate(dir.root() + "f", {"A"});
     ASSERT_TRUE(file);
     const double first[] = {1.0};
     EXPECT_TRUE(file->writeRow(first, 10.0));
@@ -106,19 +102,17 @@ TEST(OutputFile, TruncatesAnOlderFileAndAppendsWithoutHeaderWhenReopened) {
     const double second[] = {2.0};
     EXPECT_TRUE(file->writeRow(second, 12.0));
     EXPECT_TRUE(file->close());
-    EXPECT_EQ(readFile(dir.path() + "f.csv"), "t,A\n10.000000,1.000000\n12.000000,2.000000\n");
+    EXPECT_EQ(readFile(dir.root() + "f.csv"), "t,A\n10.000000,1.000000\n12.000000,2.000000\n");
 }
 
 TEST(OutputFile, CreationFailsInAMissingFolder) {
     TempDir dir;
-    ASSERT_TRUE(dir.ok());
-    EXPECT_FALSE(outputFileCreate(dir.path() + "no/such/folder/f", {"A"}));
+    EXPECT_FALSE(outputFileCreate(dir.root() + "no/such/folder/f", {"A"}));
 }
 
 TEST(OutputFile, ReportsAndRemembersAWriteBeyondTheFileSizeLimit) {
     TempDir dir;
-    ASSERT_TRUE(dir.ok());
-    auto file = outputFileCreate(dir.path() + "big", {"A", "B"});
+    auto file = outputFileCreate(dir.root() + "big", {"A", "B"});
     ASSERT_TRUE(file);
     bool allWritten = true;
     {

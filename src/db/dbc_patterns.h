@@ -1,0 +1,40 @@
+#pragma once
+// The regular expressions that recognise the DBC line kinds the converter reads. Each is applied to a
+// whole trimmed line; a line that does not match is ignored. They need leftmost-first matching in
+// which earlier optional and repeated groups give way to later parts (see the BA_ pattern), which
+// the pattern layer provides in linear time.
+
+#include <string_view>
+
+namespace loglathe::dbc {
+
+// BO_ 1160 DAS_control: 8 DAS
+inline constexpr std::string_view kMessagePattern = R"re(^BO_ (\d+) ([[:graph:]]+): (\d+) ([[:graph:]]+)$)re";
+
+// SG_ DAS_accState m2 : 59|4@0+ (1,0) [0|15] "" ESP
+inline constexpr std::string_view kSignalPattern =
+    R"re(^SG_ ([[:graph:]]+) ([0-9mM]*) ?: (\d+)\|(\d+)@(0|1)(\+|\-) \(([0-9eE\.\-]+),([0-9eE\.\-]+)\) \[([0-9eE\.\-]+)\|([0-9eE\.\-]+)\].*$)re";
+
+// m2, M, m12M (the multiplex indicator of an SG_ line)
+inline constexpr std::string_view kMultiplexIndicatorPattern = R"re(^(m*)(\d*)(M*)$)re";
+
+// SG_MUL_VAL_ 2024 S3 S0 1-1;
+inline constexpr std::string_view kExtendedMuxPattern =
+    R"re(^SG_MUL_VAL_ (\d*) ([[:graph:]]+) ([[:graph:]]+) (\d*)-(\d*);?$)re";
+
+// BA_DEF_ BO_ "TransportProtocolType" STRING ;
+inline constexpr std::string_view kAttributeDefinitionPattern =
+    R"re(^BA_DEF_\s+(BU_|BO_|SG_)?\s+"([[:graph:]]+)"\s+(INT|FLOAT|STRING|ENUM)\s+([[:ascii:]]+)?;$)re";
+
+// BA_DEF_DEF_ "BusType" "CAN";
+inline constexpr std::string_view kAttributeDefaultPattern =
+    R"re(^BA_DEF_DEF_\s+"([[:graph:]]+)"\s+([[:graph:]]+);$)re";
+
+// BA_ "SignalIgnore" SG_ 2364540158 EngineSpeed 1;
+inline constexpr std::string_view kAttributePattern =
+    R"re(^BA_ "([[:graph:]]+)" ?(BU_|BO_|SG_)* ?(\d+)* ?([[:graph:]]+)* ([[:ascii:]]+);$)re";
+
+// SIG_VALTYPE_ 1024 Temperature : 1;
+inline constexpr std::string_view kValueTypePattern = R"re(^SIG_VALTYPE_ (\d+) ([[:graph:]]+) : (\d+);$)re";
+
+} // namespace loglathe::dbc

@@ -8,6 +8,9 @@ namespace loglathe {
 
 // Appends the switch pairs (concat, pgn-src-merge, pgn-dst-merge, dbdump) and "dbc-can*".
 bool dbcAddOptions(RunConfig& config, OptionTable& table);
+// Loads the DBC files named by the options (or found in the working directory) into the two
+// tables; false when none loaded.
+bool dbcLoadOptions(RunConfig& config);
 // Frees the option texts and both database tables.
 void dbcReleaseOptions(RunConfig& config);
 

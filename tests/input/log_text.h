@@ -3,6 +3,7 @@
 
 #include "input/log_record.h"
 #include "platform/diag_log.h"
+#include "support/diag_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -58,28 +59,6 @@ inline std::string logText(const std::vector<std::string>& dataLines, const LogH
     return text;
 }
 
-// Captures what the diagnostics log writes on standard error while it lives, at information level and
-// above unless told otherwise.
-class DiagCapture {
-public:
-    explicit DiagCapture(int level = kDiagInfo) {
-        diagSetOutputLevel(level);
-        ::testing::internal::CaptureStderr();
-    }
-    ~DiagCapture() {
-        if (!taken_)
-            ::testing::internal::GetCapturedStderr();
-        diagSetOutputLevel(kDiagNone);
-    }
-    std::string take() {
-        taken_ = true;
-        diagSetOutputLevel(kDiagNone);
-        return ::testing::internal::GetCapturedStderr();
-    }
-
-private:
-    bool taken_ = false;
-};
 
 inline int countOf(const std::string& text, const std::string& part) {
     int n = 0;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace loglathe::testing {
@@ -31,6 +32,11 @@ public:
         std::filesystem::create_directories(full.parent_path());
         std::ofstream(full, std::ios::binary) << content;
         return full.string();
+    }
+    // The whole content of a file ("" when it cannot be read).
+    static std::string read(const std::string& fullPath) {
+        std::ifstream in(fullPath, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     std::string mkdir(const std::string& relative) const {
         std::filesystem::create_directories(path(relative));

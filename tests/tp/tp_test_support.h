@@ -4,6 +4,7 @@
 
 #include "input/message_sink.h"
 #include "platform/diag_log.h"
+#include "support/diag_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -68,25 +69,5 @@ inline std::vector<uint8_t> concat(std::vector<uint8_t> head, const std::vector<
     return head;
 }
 
-// Collects the diagnostics lines written while it lives.
-class DiagCapture {
-public:
-    DiagCapture() {
-        diagSetOutputLevel(kDiagVerbose);
-        ::testing::internal::CaptureStderr();
-    }
-    ~DiagCapture() {
-        if (!taken_)
-            ::testing::internal::GetCapturedStderr();
-        diagSetOutputLevel(kDiagNone);
-    }
-    std::string text() {
-        taken_ = true;
-        return ::testing::internal::GetCapturedStderr();
-    }
-
-private:
-    bool taken_ = false;
-};
 
 } // namespace loglathe::testing

@@ -4,6 +4,9 @@
 #include "app/command_line.h"
 #include "app/run_config.h"
 #include "app/run_summary.h"
+#include "app/tp_chain.h"
+#include "input/input_walker.h"
+#include "output/output_writer.h"
 
 #include <csignal>
 #include <cstdio>
@@ -24,12 +27,51 @@ int run(int argc, char** argv) {
         return status;
     }
 
+    // The walker and the writer keep references to these option blocks for the whole run.
+    const WriterOptions writerOptions = config->writerOptions();
+    const WalkerOptions walkerOptions = config->walkerOptions();
+    auto writer = writerCreate(*config->outputRoot(), config->canDbs, config->linDbs, writerOptions);
+    if (!writer) {
+        runConfigFree(config);
+        return status;
+    }
+    auto chain = tpChainCreate(*config, *writer);
+    if (!chain) {
+        runConfigFree(config);
+        writer.reset();
+        return kStatusSetup;
+    }
+    auto walker = inputWalkerCreate(*config->inputRoot, *config->outputRoot(), walkerOptions, *chain->walkerSink);
+    if (!walker) {
+        runConfigFree(config);
+        tpChainFree(chain);
+        writer.reset();
+        return status;
+    }
+
     RunTotals totals;
     totals.clockStart = std::clock();
-    status = 0;
+    status = walker->run(config->inputs);
     totals.clockEnd = std::clock();
+
+    totals.files = walker->fileCount();
+    totals.records = walker->recordCount();
+    totals.bytes = walker->byteCount();
+    TpSummary tp = tpManagerSummary(*chain->manager);
+    totals.tpSuccessful = tp.successful;
+    totals.tpFailed = tp.failed;
+    totals.tpUnfinished = tp.unfinished;
+    const WriterSummary& written = writer->summary();
+    totals.outFiles = written.files;
+    totals.outMessages = written.messages;
+    totals.outSignals = written.signals;
     printSummaries(stdout, totals);
+
+    // The run state goes first: the writer's release does not use the databases or file systems.
     runConfigFree(config);
+    walker.reset();
+    tpChainFree(chain);
+    writer.reset();
     return status;
 }
 

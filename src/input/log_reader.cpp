@@ -22,12 +22,23 @@ constexpr char kEpochTemplate[] = "19700101000000000";
 
 enum class Column : uint8_t { None, Timestamp, Lost, Type, Id, Length, Data };
 
+// Value of each byte as a hexadecimal digit, -1 for the others.
+constexpr std::array<int8_t, 256> kHexDigits = [] {
+    std::array<int8_t, 256> table{};
+    for (int c = 0; c < 256; ++c)
+        table[c] = c >= '0' && c <= '9'   ? static_cast<int8_t>(c - '0')
+                   : c >= 'a' && c <= 'f' ? static_cast<int8_t>(c - 'a' + 10)
+                   : c >= 'A' && c <= 'F' ? static_cast<int8_t>(c - 'A' + 10)
+                                          : int8_t{-1};
+    return table;
+}();
+
 bool isHex(uint8_t c) {
-    return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f');
+    return kHexDigits[c] >= 0;
 }
 // Only for characters that passed isHex.
 unsigned hexValue(uint8_t c) {
-    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+    return static_cast<unsigned>(kHexDigits[c]);
 }
 bool isDigit(uint8_t c) {
     return c >= '0' && c <= '9';
@@ -74,6 +85,8 @@ private:
     template <typename Visit> void splitColumns(std::string_view line, Visit&& visit) const;
     void parseColumn(Column kind, std::string_view text, LogRecord& record);
     double parseTimestamp(std::string_view text);
+    double secondsOfDigits(const char* full, unsigned& millis);
+    static double secondsOfText(const char* full, unsigned& millis);
     static void parseType(std::string_view text, LogRecord& record);
     static void parseId(std::string_view text, LogRecord& record);
     static void parseLength(std::string_view text, LogRecord& record);
@@ -92,10 +105,30 @@ private:
     // The epoch layout overwritten by the header's time digits: what a line's digits complete.
     char headerTemplate_[kTemplateSize] = {};
 
+    // YYYYMMDDhhmm of the last all-digit timestamp and the UTC seconds of that minute's start.
+    char cachedMinute_[12] = {};
+    time_t minuteStart_ = 0;
+
     uint32_t wrapOffset_ = 0;
     double lastRaw_ = 0.0;
     double lastAccepted_ = 0.0;
 };
+
+// Copies `size` bytes to `out` without their carriage returns; answers the count copied.
+std::size_t copyWithoutCarriageReturns(const uint8_t* from, std::size_t size, char* out) {
+    std::size_t copied = 0;
+    while (size > 0) {
+        const auto* cr = static_cast<const uint8_t*>(std::memchr(from, '\r', size));
+        std::size_t run = cr ? static_cast<std::size_t>(cr - from) : size;
+        std::memcpy(out + copied, from, run);
+        copied += run;
+        if (!cr)
+            break;
+        from += run + 1;
+        size -= run + 1;
+    }
+    return copied;
+}
 
 std::size_t TextLogReader::readLine() {
     std::size_t length = useView_ ? readLineFromView() : readLineByBytes();
@@ -121,7 +154,8 @@ std::size_t TextLogReader::readLineByBytes() {
     return length;
 }
 
-// The same rule as readLineByBytes, applied to the stream's buffer in place.
+// The same rule as readLineByBytes, applied to the stream's buffer in place: of the bytes that
+// still fit the budget, everything up to a line feed is taken at once, carriage returns left out.
 std::size_t TextLogReader::readLineFromView() {
     std::size_t length = 0;
     std::size_t budget = kLineBudget;
@@ -129,22 +163,17 @@ std::size_t TextLogReader::readLineFromView() {
         std::span<const uint8_t> view = stream_.view();
         if (view.empty())
             break;
-        std::size_t i = 0;
-        bool ended = false;
-        while (i < view.size() && budget > 0) {
-            uint8_t byte = view[i++];
-            if (byte == '\n') {
-                line_[length++] = '\n';
-                ended = true;
-                break;
-            }
-            --budget;
-            if (byte != '\r')
-                line_[length++] = static_cast<char>(byte);
-        }
-        stream_.consumeView(i);
-        if (ended)
+        std::size_t limit = std::min(view.size(), budget);
+        const auto* lineFeed = static_cast<const uint8_t*>(std::memchr(view.data(), '\n', limit));
+        std::size_t taken = lineFeed ? static_cast<std::size_t>(lineFeed - view.data()) : limit;
+        length += copyWithoutCarriageReturns(view.data(), taken, line_ + length);
+        budget -= taken;
+        if (lineFeed) {
+            line_[length++] = '\n';
+            stream_.consumeView(taken + 1);
             break;
+        }
+        stream_.consumeView(taken);
     }
     return length;
 }
@@ -269,15 +298,17 @@ void TextLogReader::applyHeaderLine(std::string_view line) {
 template <typename Visit> void TextLogReader::splitColumns(std::string_view line, Visit&& visit) const {
     if (!line.empty() && line.back() == '\n')
         line.remove_suffix(1);
+    // Columns are short: a plain scan beats a library call per column.
+    const char separator = header_.valueSeparator;
+    std::size_t start = 0;
     for (int k = 0; k < kMaxColumns; ++k) {
-        const void* found = std::memchr(line.data(), header_.valueSeparator, line.size());
-        if (!found) {
-            visit(k, line);
+        std::size_t end = start;
+        while (end < line.size() && line[end] != separator)
+            ++end;
+        visit(k, line.substr(start, end - start));
+        if (end == line.size())
             return;
-        }
-        std::size_t end = static_cast<const char*>(found) - line.data();
-        visit(k, line.substr(0, end));
-        line.remove_prefix(end + 1);
+        start = end + 1;
     }
 }
 
@@ -390,6 +421,46 @@ uint32_t rollOverStep(uint8_t timeFormat, double ts) {
     }
 }
 
+time_t utcSeconds(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
+                  unsigned second) {
+    struct tm utc {};
+    utc.tm_year = static_cast<int>(year) - 1900;
+    utc.tm_mon = static_cast<int>(month) - 1;
+    utc.tm_mday = static_cast<int>(day);
+    utc.tm_hour = static_cast<int>(hour);
+    utc.tm_min = static_cast<int>(minute);
+    utc.tm_sec = static_cast<int>(second);
+    return timegm(&utc);
+}
+
+// 20240229235955250: the completed template, all digits. Lines of one minute share everything but
+// the seconds, and the UTC conversion is linear in them, so the minute's start is kept.
+double TextLogReader::secondsOfDigits(const char* full, unsigned& millis) {
+    auto field = [full](std::size_t at, std::size_t width) {
+        unsigned value = 0;
+        for (std::size_t i = at; i < at + width; ++i)
+            value = value * 10 + static_cast<unsigned>(full[i] - '0');
+        return value;
+    };
+    millis = field(14, 3);
+    unsigned second = field(12, 2);
+    if (std::memcmp(full, cachedMinute_, sizeof cachedMinute_) != 0) {
+        minuteStart_ = utcSeconds(field(0, 4), field(4, 2), field(6, 2), field(8, 2), field(10, 2), 0);
+        std::memcpy(cachedMinute_, full, sizeof cachedMinute_);
+    }
+    if (minuteStart_ == -1) // the conversion failed; let it judge the full time
+        return static_cast<double>(
+            utcSeconds(field(0, 4), field(4, 2), field(6, 2), field(8, 2), field(10, 2), second));
+    return static_cast<double>(minuteStart_ + second);
+}
+
+// The same template holding other characters: a formatted scan decides what they mean.
+double TextLogReader::secondsOfText(const char* full, unsigned& millis) {
+    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    std::sscanf(full, "%4u%2u%2u%2u%2u%2u%3u", &year, &month, &day, &hour, &minute, &second, &millis);
+    return static_cast<double>(utcSeconds(year, month, day, hour, minute, second));
+}
+
 // 23:59:55.250 (with ":" and "." declared as separators, completed by the header's date)
 double TextLogReader::parseTimestamp(std::string_view text) {
     // Digits past the 17th would be finer than milliseconds: they are dropped, so that a line that
@@ -408,36 +479,11 @@ double TextLogReader::parseTimestamp(std::string_view text) {
     std::memcpy(full + kTemplateSize - n, digits, n);
     full[kTemplateSize] = '\0';
 
-    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millis = 0;
     bool allDigits = true;
     for (std::size_t i = 0; i < kTemplateSize; ++i)
         allDigits = allDigits && isDigit(static_cast<uint8_t>(full[i]));
-    if (allDigits) {
-        auto field = [&full](std::size_t at, std::size_t width) {
-            unsigned value = 0;
-            for (std::size_t i = at; i < at + width; ++i)
-                value = value * 10 + static_cast<unsigned>(full[i] - '0');
-            return value;
-        };
-        year = field(0, 4);
-        month = field(4, 2);
-        day = field(6, 2);
-        hour = field(8, 2);
-        minute = field(10, 2);
-        second = field(12, 2);
-        millis = field(14, 3);
-    } else {
-        std::sscanf(full, "%4u%2u%2u%2u%2u%2u%3u", &year, &month, &day, &hour, &minute, &second, &millis);
-    }
-
-    struct tm utc {};
-    utc.tm_year = static_cast<int>(year) - 1900;
-    utc.tm_mon = static_cast<int>(month) - 1;
-    utc.tm_mday = static_cast<int>(day);
-    utc.tm_hour = static_cast<int>(hour);
-    utc.tm_min = static_cast<int>(minute);
-    utc.tm_sec = static_cast<int>(second);
-    double t = static_cast<double>(timegm(&utc));
+    unsigned millis = 0;
+    double t = allDigits ? secondsOfDigits(full, millis) : secondsOfText(full, millis);
     double ts = millis * 0.001 + t + wrapOffset_;
 
     if (ts < lastRaw_) {

@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include "app/dbc_options.h"
+
 #include "platform/diag_log.h"
 #include "support/temp_dir.h"
 
@@ -9,6 +11,9 @@ namespace loglathe {
 namespace {
 
 using testing::TempDir;
+
+// The options of the database module without its loading step, so that no DBC file is needed.
+const RunConfigHooks kHooksWithoutLoading = {dbcAddOptions, nullptr, dbcReleaseOptions};
 
 // Runs parseCommandLine on the given arguments (the program name is added) and keeps what it left.
 struct Parsed {
@@ -36,6 +41,7 @@ protected:
         argv.push_back(nullptr);
         Parsed p;
         p.config = runConfigCreate();
+        p.config->hooks = &kHooksWithoutLoading;
         ::testing::internal::CaptureStdout();
         p.ok = parseCommandLine(*p.config, static_cast<int>(args.size()), argv.data(), &p.status);
         p.out = ::testing::internal::GetCapturedStdout();
@@ -151,6 +157,7 @@ TEST_F(CommandLineTest, VerbosityMapsToOutputLevels) {
         for (std::string& a : args)
             argv.push_back(a.data());
         auto config = runConfigCreate();
+        config->hooks = &kHooksWithoutLoading;
         int status = 129;
         EXPECT_TRUE(parseCommandLine(*config, static_cast<int>(argv.size()), argv.data(), &status));
         return diagGetOutputLevel();

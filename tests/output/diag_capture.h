@@ -9,7 +9,7 @@
 #include <string_view>
 #include <unistd.h>
 
-namespace loglathe::testing {
+namespace loglathe::outputtest {
 
 class DiagCapture {
 public:
@@ -65,4 +65,4 @@ private:
     std::FILE* file_ = nullptr;
 };
 
-} // namespace loglathe::testing
+} // namespace loglathe::outputtest

@@ -18,7 +18,7 @@
 namespace loglathe {
 namespace {
 
-using testing::DiagCapture;
+using outputtest::DiagCapture;
 using testing::TempDir;
 
 constexpr double kJan31 = 1706659200.0; // 2024-01-31 00:00:00 UTC
@@ -111,7 +111,7 @@ protected:
     }
 
     std::string read(const std::string& relativePath) const {
-        return testing::readFile(dir->root() + relativePath);
+        return outputtest::readFile(dir->root() + relativePath);
     }
 
     DbChannelTable can;
@@ -364,7 +364,7 @@ TEST_F(OutputWriterTest, MoreFilesThanTheDescriptorLimitLoseNoRows) {
     for (uint32_t i = 0; i < kMessages; ++i)
         addMessage(db, "M" + std::to_string(i), 0x100 + i, {{"V"}});
     {
-        testing::ScopedLimit limit(RLIMIT_NOFILE, 64);
+        outputtest::ScopedLimit limit(RLIMIT_NOFILE, 64);
         ASSERT_TRUE(limit.ok());
         reset(WriterOptions{});
         start("L");
@@ -387,7 +387,7 @@ TEST_F(OutputWriterTest, WriteBeyondTheFileSizeLimitFailsTheInputOnce) {
     DiagCapture diag;
     start("L", 1);
     {
-        testing::ScopedFileSizeLimit limit(4096);
+        outputtest::ScopedFileSizeLimit limit(4096);
         ASSERT_TRUE(limit.ok());
         bool allAccepted = true;
         for (int i = 0; i < 1000; ++i)

@@ -14,7 +14,7 @@
 namespace loglathe {
 namespace {
 
-using testing::readFile;
+using outputtest::readFile;
 using testing::TempDir;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -116,7 +116,7 @@ TEST(OutputFile, ReportsAndRemembersAWriteBeyondTheFileSizeLimit) {
     ASSERT_TRUE(file);
     bool allWritten = true;
     {
-        testing::ScopedFileSizeLimit limit(4096);
+        outputtest::ScopedFileSizeLimit limit(4096);
         ASSERT_TRUE(limit.ok());
         const double row[] = {1.0, 2.0};
         // Far more than the limit; buffered output fails at one of the rows or at the flush.

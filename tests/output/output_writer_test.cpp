@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,7 +18,7 @@
 namespace loglathe {
 namespace {
 
-using testing::DiagCapture;
+using outputtest::DiagCapture;
 using testing::TempDir;
 
 constexpr double kJan31 = 1706659200.0; // 2024-01-31 00:00:00 UTC
@@ -109,7 +111,7 @@ protected:
     }
 
     std::string read(const std::string& relativePath) const {
-        return testing::readFile(dir->root() + relativePath);
+        return outputtest::readFile(dir->root() + relativePath);
     }
 
     DbChannelTable can;
@@ -252,7 +254,32 @@ TEST_F(OutputWriterTest, ContinuedSplitsShareFilesOnlyWithConcat) {
                              "L_out/CAN1_M/2024/01/31/00000004_00000002.csv"}));
 }
 
+// Sets TZ for the test's duration, so that a local-time slip shows in the day folders.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone) {
+        const char* previous = std::getenv("TZ");
+        hadPrevious_ = previous != nullptr;
+        if (previous)
+            previous_ = previous;
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~ScopedTimeZone() {
+        if (hadPrevious_)
+            ::setenv("TZ", previous_.c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    bool hadPrevious_ = false;
+    std::string previous_;
+};
+
 TEST_F(OutputWriterTest, MidnightUtcStartsNewFilesAndAReturningDayAppends) {
+    ScopedTimeZone zone("XYZ-5");
     addMessage(addDb(1, BusType::Can), "M", 0x10, {{"V"}});
     start("L");
     send(0x10, {1}, kJan31 + 86399.9);
@@ -262,7 +289,6 @@ TEST_F(OutputWriterTest, MidnightUtcStartsNewFilesAndAReturningDayAppends) {
     EXPECT_EQ(tree(), (Files{"L_out/CAN1_M/2024/01/31/00000001_00000001.csv",
                              "L_out/CAN1_M/2024/02/01/00000001_00000001.csv"}));
     EXPECT_EQ(read(tree()[0]), "t,V\n1706745599.900000,1.000000\n1706745599.950000,3.000000\n");
-    EXPECT_EQ(writer.get(), nullptr);
 }
 
 TEST_F(OutputWriterTest, MultiplexedMessageGetsOneFilePerSelectedGroup) {
@@ -338,7 +364,7 @@ TEST_F(OutputWriterTest, MoreFilesThanTheDescriptorLimitLoseNoRows) {
     for (uint32_t i = 0; i < kMessages; ++i)
         addMessage(db, "M" + std::to_string(i), 0x100 + i, {{"V"}});
     {
-        testing::ScopedLimit limit(RLIMIT_NOFILE, 64);
+        outputtest::ScopedLimit limit(RLIMIT_NOFILE, 64);
         ASSERT_TRUE(limit.ok());
         reset(WriterOptions{});
         start("L");
@@ -361,7 +387,7 @@ TEST_F(OutputWriterTest, WriteBeyondTheFileSizeLimitFailsTheInputOnce) {
     DiagCapture diag;
     start("L", 1);
     {
-        testing::ScopedFileSizeLimit limit(4096);
+        outputtest::ScopedFileSizeLimit limit(4096);
         ASSERT_TRUE(limit.ok());
         bool allAccepted = true;
         for (int i = 0; i < 1000; ++i)

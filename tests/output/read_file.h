@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-namespace loglathe::testing {
+namespace loglathe::outputtest {
 
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -16,4 +16,4 @@ inline std::string readFile(const std::string& path) {
     return text.str();
 }
 
-} // namespace loglathe::testing
+} // namespace loglathe::outputtest

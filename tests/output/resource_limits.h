@@ -6,7 +6,7 @@
 #include <csignal>
 #include <sys/resource.h>
 
-namespace loglathe::testing {
+namespace loglathe::outputtest {
 
 class ScopedLimit {
 public:
@@ -55,4 +55,4 @@ private:
     ScopedLimit limit_;
 };
 
-} // namespace loglathe::testing
+} // namespace loglathe::outputtest

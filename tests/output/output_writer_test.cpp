@@ -23,7 +23,7 @@ using testing::TempDir;
 
 constexpr double kJan31 = 1706659200.0; // 2024-01-31 00:00:00 UTC
 
-struct SignalSpec {
+struct SignalDef {
     std::string name;
     uint16_t startBit = 0;
     uint8_t bits = 8;
@@ -35,25 +35,25 @@ struct SignalSpec {
     SignalValueType type = SignalValueType::Unsigned;
 };
 
-SignalLayout layoutOf(const SignalSpec& spec) {
+SignalLayout layoutOf(const SignalDef& def) {
     SignalLayout layout;
-    layout.valueType = spec.type;
-    layout.startBit = spec.startBit;
-    layout.bitLength = spec.bits;
-    layout.factor = spec.factor;
-    layout.offset = spec.offset;
-    layout.minimum = spec.minimum;
-    layout.maximum = spec.maximum;
+    layout.valueType = def.type;
+    layout.startBit = def.startBit;
+    layout.bitLength = def.bits;
+    layout.factor = def.factor;
+    layout.offset = def.offset;
+    layout.minimum = def.minimum;
+    layout.maximum = def.maximum;
     return layout;
 }
 
 DbMessage& addMessage(MessageDb& db, const std::string& name, uint32_t dbcId,
-                      const std::vector<SignalSpec>& signals, bool ignored = false) {
+                      const std::vector<SignalDef>& signals, bool ignored = false) {
     DbMessage* message = dbAddMessage(db, name, dbcMsgKey2DbMsgKey(db.busType, dbcId), 8,
                                       TransportProtocolType::None, "", ignored);
     EXPECT_TRUE(message);
-    for (const SignalSpec& spec : signals)
-        EXPECT_TRUE(addSignal(message->signals, spec.name, layoutOf(spec), spec.ignored));
+    for (const SignalDef& def : signals)
+        EXPECT_TRUE(addSignal(message->signals, def.name, layoutOf(def), def.ignored));
     return *message;
 }
 

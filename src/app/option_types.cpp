@@ -79,13 +79,9 @@ int listCheck(void* parent) {
     if (self->count < self->hdr.mincount)
         return kErrMinCount;
     for (int i = 0; i < self->count; ++i) {
-        std::string value;
-        if (!self->normalizePaths) {
-            value = self->values[i];
-        } else {
-            value = self->values[i];
+        std::string value = self->values[i];
+        if (self->normalizePaths)
             pathNormalize(value);
-        }
         try {
             self->dest->push_back(std::move(value));
         } catch (const std::bad_alloc&) {
@@ -95,43 +91,21 @@ int listCheck(void* parent) {
     return 0;
 }
 
-void wildcardError(void* parent, FILE* fp, int error, const char*, const char* progname) {
+// Texts of the two list kinds: the wildcard names its first value when collecting failed, the file
+// lists report the failed allocation itself.
+void listError(void* parent, FILE* fp, int error, const char* argval, const char* progname) {
     auto* self = static_cast<ValueList*>(parent);
     std::fprintf(fp, "%s: ", progname);
-    switch (error) {
-    case kErrMinCount:
-        std::fputs("missing option ", fp);
+    if (error == kErrMinCount || error == kErrMaxCount) {
+        std::fputs(error == kErrMinCount ? "missing option " : "excess option ", fp);
         printOption(fp, self->hdr, "\n");
-        break;
-    case kErrMaxCount:
-        std::fputs("excess option ", fp);
-        printOption(fp, self->hdr, "\n");
-        break;
-    default:
+    } else if (error == kOptionCollectFailed && self->normalizePaths) {
+        std::fputs("internal error, could not allocate memory\n", fp);
+    } else if (error == kOptionCollectFailed) {
         std::fprintf(fp, "invalid value \"%s\" to option ", self->count > 0 ? self->values[0] : "");
         printOption(fp, self->hdr, "\n");
-        break;
-    }
-}
-
-void fileError(void* parent, FILE* fp, int error, const char* argval, const char* progname) {
-    auto* self = static_cast<ValueList*>(parent);
-    std::fprintf(fp, "%s: ", progname);
-    switch (error) {
-    case kErrMinCount:
-        std::fputs("missing option ", fp);
-        printOption(fp, self->hdr, "\n");
-        break;
-    case kErrMaxCount:
-        std::fputs("excess option ", fp);
-        printOption(fp, self->hdr, "\n");
-        break;
-    case kOptionCollectFailed:
-        std::fputs("internal error, could not allocate memory\n", fp);
-        break;
-    default:
+    } else {
         std::fprintf(fp, "unknown error at \"%s\"\n", argval ? argval : "");
-        break;
     }
 }
 
@@ -154,6 +128,7 @@ ValueList* newValueList(const char* shortName, const char* longName, const char*
     self->hdr.resetfn = listReset;
     self->hdr.scanfn = listScan;
     self->hdr.checkfn = listCheck;
+    self->hdr.errorfn = listError;
     self->values = reinterpret_cast<const char**>(self + 1);
     self->dest = dest;
     return self;
@@ -182,10 +157,7 @@ arg_hdr* argSwitchPair(const char* longName, const char* glossary, bool* dest, b
 arg_hdr* argWildcard(const char* longName, const char* datatype, const char* glossary, int maxCount,
                      std::vector<std::string>* dest) {
     ValueList* self = newValueList(nullptr, longName, datatype, glossary, 0, maxCount, dest);
-    if (!self)
-        return nullptr;
-    self->hdr.errorfn = wildcardError;
-    return &self->hdr;
+    return self ? &self->hdr : nullptr;
 }
 
 arg_hdr* argFileCollector(const char* shortName, const char* longName, const char* datatype,
@@ -193,7 +165,6 @@ arg_hdr* argFileCollector(const char* shortName, const char* longName, const cha
     ValueList* self = newValueList(shortName, longName, datatype, glossary, minCount, maxCount, dest);
     if (!self)
         return nullptr;
-    self->hdr.errorfn = fileError;
     self->normalizePaths = true;
     return &self->hdr;
 }

@@ -118,6 +118,12 @@ MuxGroup* addMuxGroup(std::vector<MuxGroup>& groups, uint32_t from, uint32_t to)
 // First group whose range holds the value.
 const MuxGroup* findMuxGroup(const std::vector<MuxGroup>& groups, uint32_t value);
 
+// Calls fn(key, message) for every message in ascending key order.
+template <typename Fn> void dbForEachMessage(const MessageDb& db, Fn&& fn) {
+    for (const auto& [key, message] : db.messages)
+        fn(key, message);
+}
+
 // Channel number (1..255) to the databases loaded for it, in load order. Owns the databases.
 class DbChannelTable {
 public:

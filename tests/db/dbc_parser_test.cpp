@@ -110,7 +110,12 @@ BusType busTypeFor(std::string_view definition, std::string_view value) {
 
 TEST(DbcParser, ResolvesBusTypeFromItsStringAttribute) {
     const std::string_view kString = "BA_DEF_  \"BusType\" STRING ;\n";
-    EXPECT_EQ(busTypeFor(kString, "CAN FD"), BusType::Can);
+    {
+        // The blank makes "CAN" the object name of the assignment, so the network has no value.
+        DiagCapture diag(kDiagWarning);
+        EXPECT_EQ(busTypeFor(kString, "CAN FD"), BusType::Can);
+        EXPECT_TRUE(diag.has("W \"BusType\" attribute not set. Defaulting to \"CAN\""));
+    }
     EXPECT_EQ(busTypeFor(kString, "lin"), BusType::Lin);
     EXPECT_EQ(busTypeFor(kString, "CAN"), BusType::Can);
     {

@@ -331,7 +331,7 @@ TEST(DbcParser, KeepsTheFirstPlaceableOfTwoSignalsWithOneName) {
 
 TEST(DbcParser, IgnoresTheIndependentSignalMessage) {
     DiagCapture diag(kDiagWarning);
-    auto db = parse(std::string(kCanHeader) + "BO_ 3221225472 VECTOR__INDEPENDENT_SIG_MSG: 0 Vector__XXX\n"
+    auto db = parse(std::string(kCanHeader) + "BO_ 3221225472 VECTOR__INDEPENDENT_SIG_MSG: 0 None\n"
                                               " SG_ Orphan : 0|8@1+ (1,0) [0|0] \"\" X\n"
                                               "BO_ 1 M: 8 E\n");
     ASSERT_TRUE(db);

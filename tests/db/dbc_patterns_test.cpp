@@ -38,8 +38,8 @@ TEST(DbcPatterns, AttributeAssignmentOptionalGroupsGiveWay) {
     // A value with blanks: the object name takes its first word.
     EXPECT_EQ(capture(kAttributePattern, "BA_ \"Note\" BO_ 5 \"two words\";"),
               (Groups{"Note", "BO_", "5", "\"two", "words\""}));
-    EXPECT_EQ(capture(kAttributePattern, "BA_ \"NodeLayerModules\" BU_ Gateway \"CANoeILNLVector.dll\";"),
-              (Groups{"NodeLayerModules", "BU_", "", "Gateway", "\"CANoeILNLVector.dll\""}));
+    EXPECT_EQ(capture(kAttributePattern, "BA_ \"NodeRole\" BU_ Gateway \"primary\";"),
+              (Groups{"NodeRole", "BU_", "", "Gateway", "\"primary\""}));
 }
 
 TEST(DbcPatterns, AttributeDefinitionAndDefault) {

@@ -3,7 +3,7 @@
 # Works on a fresh minimal Debian: runs apt-get directly as root, through sudo otherwise.
 set -eu
 
-packages="g++ cmake make pkgconf libgtest-dev libargtable2-dev libstb-dev libre2-dev python3 util-linux git"
+packages="g++ cmake make pkgconf libgtest-dev libargtable2-dev libstb-dev libre2-dev python3 util-linux time git"
 
 missing=""
 for p in $packages; do

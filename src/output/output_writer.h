@@ -1,6 +1,17 @@
 #pragma once
 // The last sink of the chain: decodes each record against the databases of its channel and appends
-// a CSV row to the file of the message, in a tree below the output root.
+// a CSV row to the file of the message, in a tree below the output root
+// (<logger>_out/CAN1_<message>[_<mux>_Mxx][_Sxx][_Dxx]/YYYY/MM/DD/<session>_<split>.csv).
+//
+// Files stay open for the output session (continued input files with "concat") and the UTC day of
+// the records. A path this run has already written is reopened for appending, never truncated; a
+// file from an earlier run is truncated when first needed. When more files are needed than
+// descriptors are available, the least recently written ones are closed and reopened on demand.
+//
+// onRecord and onFileStart always answer true. onFileEnd flushes every open file and answers false
+// when a file of this input could not be created, or a header, row, flush or close failed (each
+// reported once per file at level 5), so that an input whose rows did not all reach the disk is
+// counted as failed.
 
 #include "db/message_db.h"
 #include "input/message_sink.h"

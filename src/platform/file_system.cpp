@@ -34,6 +34,8 @@ public:
             info = {PathKind::Directory, 0};
         else
             info = {PathKind::Other, 0};
+        info.device = static_cast<uint64_t>(st.st_dev);
+        info.inode = static_cast<uint64_t>(st.st_ino);
         return true;
     }
 

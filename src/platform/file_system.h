@@ -21,6 +21,10 @@ enum class PathKind : uint32_t { Other = 0, File = 1, Directory = 2, Missing = 3
 struct PathInfo {
     PathKind kind = PathKind::Missing;
     uint64_t size = 0; // bytes, for regular files only
+    // Identity of what the path leads to (after links), so that a walk can tell a folder it is
+    // already inside; both 0 when the file system does not know it.
+    uint64_t device = 0;
+    uint64_t inode = 0;
 };
 
 struct DirEntry {

@@ -1,17 +1,117 @@
 #include "platform/byte_stream.h"
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace loglathe {
 namespace {
 
-TEST(BufferedReader, ReadsThroughSmallBuffer) {
+std::string tempPath(const char* name) {
+    return (std::filesystem::temp_directory_path() / (std::string(name) + "-" + std::to_string(getpid())))
+        .string();
+}
+
+void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+
+TEST(BufferedReader, RoundsCapacityUpAndReadsPastBufferBoundaries) {
     MemoryStream inner("abcdefghijklmnopqrstuvwxyz0123");
     auto reader = bufferedReaderCreate(&inner, 13);
     ASSERT_TRUE(reader);
     char out[40] = {};
     EXPECT_EQ(streamRead(reader.get(), out, 40), 30);
     EXPECT_EQ(std::string(out, 30), "abcdefghijklmnopqrstuvwxyz0123");
+    // Capacity 16: two buffer loads plus the final empty read.
+    EXPECT_EQ(inner.readCalls, 3);
+    EXPECT_EQ(streamTell(reader.get()), 30);
+}
+
+TEST(BufferedReader, SeekInsideBufferDoesNotTouchInner) {
+    MemoryStream inner("0123456789abcdefghij");
+    auto reader = bufferedReaderCreate(&inner, 8);
+    char c = 0;
+    ASSERT_EQ(streamRead(reader.get(), &c, 1), 1); // loads bytes 0..7
+    int reads = inner.readCalls;
+    int seeks = inner.seekCalls;
+    EXPECT_EQ(streamSeek(reader.get(), 5, kSeekSet), 5);
+    EXPECT_EQ(streamSeek(reader.get(), 8, kSeekSet), 8); // exactly start + fill
+    EXPECT_EQ(streamSeek(reader.get(), static_cast<uint64_t>(-3), kSeekCur), 5);
+    EXPECT_EQ(inner.readCalls, reads);
+    EXPECT_EQ(inner.seekCalls, seeks);
+    ASSERT_EQ(streamRead(reader.get(), &c, 1), 1);
+    EXPECT_EQ(c, '5');
+}
+
+TEST(BufferedReader, SeekBackAfterAdvancingRefillsFromStart) {
+    MemoryStream inner("0123456789abcdefghij");
+    auto reader = bufferedReaderCreate(&inner, 8);
+    char buf[12];
+    ASSERT_EQ(streamRead(reader.get(), buf, 12), 12); // buffer now holds 8..15
+    EXPECT_EQ(streamSeek(reader.get(), 0, kSeekSet), 0);
+    char c = 0;
+    ASSERT_EQ(streamRead(reader.get(), &c, 1), 1);
+    EXPECT_EQ(c, '0');
+    // Seeking beyond the end keeps the state.
+    EXPECT_EQ(streamSeek(reader.get(), 100, kSeekSet), 1);
+}
+
+TEST(BufferedReader, ViewServesBufferedBytesAndRefills) {
+    MemoryStream inner("0123456789");
+    auto reader = bufferedReaderCreate(&inner, 4); // capacity 8
+    ASSERT_TRUE(reader->hasView());
+    auto view = reader->view();
+    EXPECT_EQ(std::string(view.begin(), view.end()), "01234567");
+    reader->consumeView(8);
+    view = reader->view();
+    EXPECT_EQ(std::string(view.begin(), view.end()), "89");
+    reader->consumeView(2);
+    EXPECT_TRUE(reader->view().empty());
+    EXPECT_EQ(streamTell(reader.get()), 10);
+}
+
+TEST(FileStream, KindsRejectTheOtherDirection) {
+    std::string path = tempPath("ll-fs-kinds");
+    auto writer = fileStreamOpen(path.c_str(), 1);
+    ASSERT_TRUE(writer);
+    char c = 'x';
+    EXPECT_EQ(streamRead(writer.get(), &c, 1), kStreamUnsupported);
+    EXPECT_EQ(streamWrite(writer.get(), "hello", 5), 5);
+    EXPECT_EQ(streamClose(writer), 0);
+    EXPECT_FALSE(writer);
+
+    auto reader = fileStreamOpen(path.c_str(), 0);
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(streamWrite(reader.get(), "x", 1), kStreamUnsupported);
+    EXPECT_EQ(streamSize(reader.get()), 5);
+    EXPECT_EQ(streamTell(reader.get()), 0); // size leaves the position alone
+    EXPECT_EQ(fileStreamOpen(path.c_str(), 3), nullptr);
+    EXPECT_EQ(fileStreamOpen(nullptr, 0), nullptr);
+    std::remove(path.c_str());
+}
+
+TEST(FileStream, ClosingOwningBufferedReaderClosesFile) {
+    std::string path = tempPath("ll-fs-own");
+    writeFile(path, "data");
+    auto reader = bufferedReaderCreate(fileStreamOpen(path.c_str(), 0), 64);
+    ASSERT_TRUE(reader);
+    char buf[4];
+    EXPECT_EQ(streamRead(reader.get(), buf, 4), 4);
+    EXPECT_EQ(streamClose(reader), 0);
+    EXPECT_FALSE(reader);
+    std::remove(path.c_str());
+}
+
+TEST(Streams, NullAndUnsupportedAnswers) {
+    EXPECT_EQ(streamSize(nullptr), -1);
+    EXPECT_EQ(streamRead(nullptr, nullptr, 0), kStreamUnsupported);
+    std::unique_ptr<ByteStream> none;
+    EXPECT_EQ(streamClose(none), 0);
+    ByteStream base;
+    EXPECT_EQ(streamTell(&base), kStreamUnsupported);
+    EXPECT_EQ(streamSeek(&base, 0, kSeekSet), kStreamUnsupported);
 }
 
 } // namespace

@@ -1,0 +1,513 @@
+#include "output/output_writer.h"
+
+#include "db/signal_decode.h"
+#include "output/output_file.h"
+#include "platform/diag_log.h"
+
+#include <bit>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <list>
+#include <new>
+#include <string>
+#include <string_view>
+#include <sys/resource.h>
+#include <unordered_map>
+#include <vector>
+
+namespace loglathe {
+
+namespace {
+
+const double kQuietNaN = std::bit_cast<double>(uint64_t{0x7FF8000000000000});
+
+// Descriptors kept free for everything else the process opens (the input log, standard streams).
+constexpr rlim_t kReservedDescriptors = 32;
+// Time stamps beyond this many seconds from 1970 cannot be broken down into a calendar day.
+constexpr double kMaxDaySeconds = 1e15;
+constexpr int64_t kSecondsPerDay = 86400;
+constexpr std::size_t kLoggerIdMax = 15;
+
+// Only the ASCII letters and digits of a text, walking it by UTF-8 sequences so that the bytes of a
+// multi-byte character are dropped together.
+std::string alnumOnly(std::string_view text) {
+    std::string out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        unsigned char lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        bool letterOrDigit =
+            (lead >= '0' && lead <= '9') || (lead >= 'A' && lead <= 'Z') || (lead >= 'a' && lead <= 'z');
+        if (length == 1 && letterOrDigit)
+            out.push_back(static_cast<char>(lead));
+        i += length;
+    }
+    return out;
+}
+
+// The multiplexor value a folder name is chosen by: truncated toward zero, low 32 bits. False for
+// values without a 64-bit integer part (NaN, infinities, beyond +-2^63), which select no group.
+bool muxSelector(double value, uint32_t& selector) {
+    if (!(value > -9.2e18 && value < 9.2e18))
+        return false;
+    selector = static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(value)));
+    return true;
+}
+
+// What decides a file besides the logger, session and day: the message and its signal list, where
+// it came from, and the J1939 addresses that are not merged.
+struct MessageKey {
+    int32_t bus = 0;
+    uint8_t channel = 0;
+    DbMsgKey key = 0;
+    uint8_t source = 0;
+    bool hasSource = false;
+    uint8_t destination = 0;
+    bool hasDestination = false;
+};
+
+// One CSV file this run has created, kept for the whole run so that a path needed again is appended
+// to rather than truncated.
+struct FileEntry {
+    std::unique_ptr<OutputFile> file;
+    std::list<FileEntry*>::iterator openPosition; // valid while the file's handle is open
+    bool failureReported = false;
+    bool droppedValueWarned = false;
+};
+
+// How the value list of one file identity lands in the columns of its file. Identities that share a
+// path (a partly decoded message, two databases) may have other signals than the file's header.
+struct Binding {
+    FileEntry* entry = nullptr;
+    bool direct = true;            // the values are the file's columns, in order
+    std::vector<int32_t> columnOf; // otherwise: the column of each value, or -1 to drop it
+};
+
+struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+
+template <typename T> void appendBytes(std::string& out, const T& value) {
+    out.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+std::size_t descriptorBudget() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return 4096;
+    rlim_t soft = limit.rlim_cur;
+    rlim_t budget = soft > 2 * kReservedDescriptors ? soft - kReservedDescriptors : soft / 2;
+    if (budget > (1u << 20))
+        budget = 1u << 20;
+    return budget ? static_cast<std::size_t>(budget) : 1;
+}
+
+class Writer final : public OutputWriter {
+public:
+    Writer(FileSystem& outputRoot, const DbChannelTable& canDbs, const DbChannelTable& linDbs,
+           const WriterOptions& options)
+        : root_(outputRoot), canDbs_(canDbs), linDbs_(linDbs), options_(options),
+          folderSuffix_(options.noAppendRoot ? "" : "_out"), openLimit_(descriptorBudget()) {}
+
+    ~Writer() override { closeAll(); }
+
+    const WriterSummary& summary() const override { return summary_; }
+
+    bool onFileStart(const FileInfo& info, bool continuation) override {
+        inputFailed_ = false;
+        if (continuation && options_.concat)
+            return true;
+        closeAll();
+        loggerId_ = alnumOnly(info.loggerId);
+        if (loggerId_.size() > kLoggerIdMax)
+            loggerId_.resize(kLoggerIdMax);
+        session_ = info.session;
+        split_ = info.split;
+        return true;
+    }
+
+    // Rows of this input must be on their way to the disk before the walker may delete the input.
+    bool onFileEnd(const FileInfo&) override {
+        for (FileEntry* entry : openFiles_)
+            if (!entry->file->flush())
+                reportWriteFailure(*entry);
+        return !inputFailed_;
+    }
+
+    bool onRecord(LogRecord& record) override {
+        const DbChannelTable* table = record.bus == kBusCan   ? &canDbs_
+                                      : record.bus == kBusLin ? &linDbs_
+                                                              : nullptr;
+        if (!table)
+            return true;
+        for (const auto& db : table->channel(record.channel))
+            writeForDatabase(*db, record);
+        return true;
+    }
+
+private:
+    void writeForDatabase(const MessageDb& db, const LogRecord& record);
+    MessageKey keyFor(const MessageDb& db, const LogRecord& record) const;
+    void checkDate(double timestamp);
+    bool buildValues();
+    Binding* bindingFor(const MessageKey& key);
+    void buildRelativePath(const MessageKey& key);
+    FileEntry* fileFor(const std::string& relativePath);
+    Binding bind(FileEntry& entry);
+    void writeRow(Binding& binding, double timestamp);
+
+    bool ensureOpen(FileEntry& entry);
+    void makeRoomForOneMore();
+    bool evictLeastRecentlyUsed();
+    void markOpen(FileEntry& entry);
+    void closeEntry(FileEntry& entry);
+    void closeAll();
+    void reportWriteFailure(FileEntry& entry);
+
+    FileSystem& root_;
+    const DbChannelTable& canDbs_;
+    const DbChannelTable& linDbs_;
+    WriterOptions options_;
+    std::string folderSuffix_;
+
+    // The current output session.
+    std::string loggerId_; // letters and digits only, at most 15
+    uint32_t session_ = 0;
+    uint32_t split_ = 0;
+
+    // The UTC day of the open files, and its range in whole seconds so that most records need no
+    // calendar breakdown.
+    int year_ = 0;
+    int month_ = 0;
+    int day_ = 0;
+    bool haveDay_ = false;
+    int64_t dayStart_ = 0;
+    int64_t dayEnd_ = 0;
+
+    WriterSummary summary_;
+    bool inputFailed_ = false; // a row of the current input could not be written
+
+    // Every file created this run, by path relative to the output root.
+    std::unordered_map<std::string, std::unique_ptr<FileEntry>> filesByPath_;
+    // File identity (see identity_) to file, for the current output session and day.
+    std::unordered_map<std::string, Binding, TextHash, std::equal_to<>> bindings_;
+    // Files with an open handle, most recently written first.
+    std::list<FileEntry*> openFiles_;
+    std::size_t openLimit_;
+
+    // Reused on every record.
+    DecodedMessage decoded_;
+    std::vector<double> values_;
+    std::vector<double> row_;
+    std::string identity_;
+    std::string path_;
+};
+
+MessageKey Writer::keyFor(const MessageDb& db, const LogRecord& record) const {
+    MessageKey key;
+    key.bus = record.bus;
+    key.channel = record.channel;
+    uint32_t id = record.identifier;
+    switch (db.busType) {
+    case BusType::J1939:
+        if (!record.extended) {
+            key.key = canKey(id, 0);
+            break;
+        }
+        key.key = j1939Key(id, 1);
+        key.source = static_cast<uint8_t>(id & 0xFF);
+        key.hasSource = true;
+        // PDU1 (PF up to 0xEF) carries a destination address.
+        if (((id >> 16) & 0xFF) <= 0xEF) {
+            key.destination = static_cast<uint8_t>((id >> 8) & 0xFF);
+            key.hasDestination = true;
+        }
+        break;
+    case BusType::Lin:
+        key.key = linKey(id);
+        break;
+    default:
+        key.key = canKey(id, record.extended);
+        break;
+    }
+    return key;
+}
+
+void Writer::writeForDatabase(const MessageDb& db, const LogRecord& record) {
+    // The addresses are derived afresh for every database: a J1939 database's source and destination
+    // never reach the file of a CAN database tried after it.
+    MessageKey key = keyFor(db, record);
+    if (!dbDecode(&db, key.key, std::span<const uint8_t>(record.payload), decoded_))
+        return;
+    if (decoded_.values.empty())
+        return;
+    checkDate(record.timestamp);
+    if (!buildValues())
+        return;
+    ++summary_.messages;
+    Binding* binding = bindingFor(key);
+    if (binding)
+        writeRow(*binding, record.timestamp);
+}
+
+void Writer::checkDate(double timestamp) {
+    // A stamp without a calendar day keeps the current day.
+    if (!(timestamp > -kMaxDaySeconds && timestamp < kMaxDaySeconds))
+        return;
+    int64_t seconds = static_cast<int64_t>(timestamp); // toward zero
+    if (haveDay_ && seconds >= dayStart_ && seconds < dayEnd_)
+        return;
+    time_t whole = static_cast<time_t>(seconds);
+    struct tm utc {};
+    if (!gmtime_r(&whole, &utc))
+        return;
+    haveDay_ = true;
+    dayStart_ = seconds - (utc.tm_hour * 3600 + utc.tm_min * 60 + utc.tm_sec);
+    dayEnd_ = dayStart_ + kSecondsPerDay;
+    int year = utc.tm_year + 1900;
+    int month = utc.tm_mon + 1;
+    if (year == year_ && month == month_ && utc.tm_mday == day_)
+        return;
+    closeAll();
+    year_ = year;
+    month_ = month;
+    day_ = utc.tm_mday;
+}
+
+// Values of the non-ignored signals; a value outside its limits becomes NaN unless both limits are
+// 0. True when at least one value is within its limits.
+bool Writer::buildValues() {
+    values_.clear();
+    bool anyValid = false;
+    for (const DecodedSignal& signal : decoded_.values) {
+        if (signal.ignored)
+            continue;
+        double v = signal.value;
+        bool inRange =
+            (signal.minimum <= v && v <= signal.maximum) || (signal.minimum == 0 && signal.maximum == 0);
+        if (!inRange) {
+            values_.push_back(kQuietNaN);
+            continue;
+        }
+        values_.push_back(v);
+        ++summary_.signals;
+        anyValid = true;
+    }
+    return anyValid;
+}
+
+Binding* Writer::bindingFor(const MessageKey& key) {
+    identity_.clear();
+    appendBytes(identity_, decoded_.message->nameHash);
+    appendBytes(identity_, key.bus);
+    appendBytes(identity_, key.channel);
+    appendBytes(identity_, key.key);
+    uint8_t addresses[4] = {static_cast<uint8_t>(options_.pgnSrcMerge ? 0 : key.source), key.hasSource,
+                            static_cast<uint8_t>(options_.pgnDstMerge ? 0 : key.destination),
+                            key.hasDestination};
+    appendBytes(identity_, addresses);
+    for (const DecodedSignal& signal : decoded_.values)
+        appendBytes(identity_, signal.nameHash);
+
+    auto found = bindings_.find(std::string_view(identity_));
+    if (found != bindings_.end())
+        return &found->second;
+
+    buildRelativePath(key);
+    FileEntry* entry = fileFor(path_);
+    if (!entry)
+        return nullptr;
+    return &bindings_.emplace(identity_, bind(*entry)).first->second;
+}
+
+void Writer::buildRelativePath(const MessageKey& key) {
+    char number[96];
+    path_.clear();
+    path_.append(loggerId_).append(folderSuffix_).append("/");
+    std::snprintf(number, sizeof number, "%s%u", key.bus == kBusCan ? "CAN" : "LIN", key.channel);
+    path_.append(number).append("_").append(alnumOnly(decoded_.message->name));
+    for (const DecodedSignal& signal : decoded_.values) {
+        if (!signal.isMultiplexor)
+            continue;
+        const DbSignal* multiplexor = findSignalByName(decoded_.message->signals, signal.name);
+        uint32_t selector = 0;
+        if (!multiplexor || !muxSelector(signal.value, selector))
+            continue;
+        const MuxGroup* group = findMuxGroup(multiplexor->muxGroups, selector);
+        if (!group)
+            continue;
+        std::snprintf(number, sizeof number, "_M%02X", group->from);
+        path_.append("_").append(alnumOnly(multiplexor->name)).append(number);
+    }
+    if (key.hasSource && !options_.pgnSrcMerge) {
+        std::snprintf(number, sizeof number, "_S%02X", key.source);
+        path_.append(number);
+    }
+    if (key.hasDestination && !options_.pgnDstMerge) {
+        std::snprintf(number, sizeof number, "_D%02X", key.destination);
+        path_.append(number);
+    }
+    std::snprintf(number, sizeof number, "/%04i/%02i/%02i/%08u_%08u", year_, month_, day_, session_, split_);
+    path_.append(number);
+}
+
+FileEntry* Writer::fileFor(const std::string& relativePath) {
+    auto found = filesByPath_.find(relativePath);
+    if (found != filesByPath_.end())
+        return found->second.get();
+
+    // Its result shows in the creation below.
+    fsMakeDirs(root_, pathDirName(relativePath));
+    std::string fullPath;
+    fsJoin(root_, relativePath, fullPath);
+    std::vector<std::string> columns;
+    columns.reserve(decoded_.values.size());
+    for (const DecodedSignal& signal : decoded_.values)
+        if (!signal.ignored)
+            columns.emplace_back(signal.name);
+
+    makeRoomForOneMore();
+    std::unique_ptr<OutputFile> file;
+    for (;;) {
+        file = outputFileCreate(fullPath, columns);
+        if (file || (errno != EMFILE && errno != ENFILE) || !evictLeastRecentlyUsed())
+            break;
+    }
+    if (!file) {
+        diagLog(kDiagError, "Could not create output writer");
+        inputFailed_ = true;
+        return nullptr;
+    }
+    ++summary_.files;
+    auto entry = std::make_unique<FileEntry>();
+    entry->file = std::move(file);
+    FileEntry& stored = *filesByPath_.emplace(relativePath, std::move(entry)).first->second;
+    markOpen(stored);
+    if (stored.file->failed())
+        reportWriteFailure(stored);
+    return &stored;
+}
+
+Binding Writer::bind(FileEntry& entry) {
+    Binding binding;
+    binding.entry = &entry;
+    const std::vector<std::string>& columns = entry.file->columns();
+    std::size_t valueIndex = 0;
+    bool same = values_.size() == columns.size();
+    for (const DecodedSignal& signal : decoded_.values) {
+        if (signal.ignored)
+            continue;
+        same = same && columns[valueIndex] == signal.name;
+        ++valueIndex;
+    }
+    if (same)
+        return binding;
+
+    // Map by name: each value goes to the first column of its name not taken yet.
+    binding.direct = false;
+    std::vector<bool> taken(columns.size(), false);
+    for (const DecodedSignal& signal : decoded_.values) {
+        if (signal.ignored)
+            continue;
+        int32_t column = -1;
+        for (std::size_t c = 0; c < columns.size() && column < 0; ++c)
+            if (!taken[c] && columns[c] == signal.name)
+                column = static_cast<int32_t>(c);
+        if (column >= 0) {
+            taken[static_cast<std::size_t>(column)] = true;
+        } else if (!entry.droppedValueWarned) {
+            entry.droppedValueWarned = true;
+            diagLog(kDiagWarning, "Output file %s has no column \"%.*s\"; its values are dropped",
+                    entry.file->path().c_str(), static_cast<int>(signal.name.size()), signal.name.data());
+        }
+        binding.columnOf.push_back(column);
+    }
+    return binding;
+}
+
+void Writer::writeRow(Binding& binding, double timestamp) {
+    FileEntry& entry = *binding.entry;
+    if (!ensureOpen(entry)) {
+        reportWriteFailure(entry);
+        return;
+    }
+    std::span<const double> row(values_);
+    if (!binding.direct) {
+        row_.assign(entry.file->columnCount(), kQuietNaN);
+        for (std::size_t i = 0; i < binding.columnOf.size(); ++i)
+            if (binding.columnOf[i] >= 0)
+                row_[static_cast<std::size_t>(binding.columnOf[i])] = values_[i];
+        row = row_;
+    }
+    if (!entry.file->writeRow(row, timestamp))
+        reportWriteFailure(entry);
+}
+
+bool Writer::ensureOpen(FileEntry& entry) {
+    if (entry.file->isOpen()) {
+        if (openFiles_.begin() != entry.openPosition)
+            openFiles_.splice(openFiles_.begin(), openFiles_, entry.openPosition);
+        return true;
+    }
+    makeRoomForOneMore();
+    for (;;) {
+        if (entry.file->reopen())
+            break;
+        if ((errno != EMFILE && errno != ENFILE) || !evictLeastRecentlyUsed())
+            return false;
+    }
+    markOpen(entry);
+    return true;
+}
+
+void Writer::makeRoomForOneMore() {
+    while (openFiles_.size() >= openLimit_ && evictLeastRecentlyUsed()) {
+    }
+}
+
+bool Writer::evictLeastRecentlyUsed() {
+    if (openFiles_.empty())
+        return false;
+    closeEntry(*openFiles_.back());
+    return true;
+}
+
+void Writer::markOpen(FileEntry& entry) {
+    openFiles_.push_front(&entry);
+    entry.openPosition = openFiles_.begin();
+}
+
+void Writer::closeEntry(FileEntry& entry) {
+    // A file whose failure is already reported lost its rows to the input that saw it fail; closing
+    // it again reveals nothing new.
+    if (!entry.file->close() && !entry.failureReported)
+        reportWriteFailure(entry);
+    openFiles_.erase(entry.openPosition);
+    entry.openPosition = openFiles_.end();
+}
+
+void Writer::closeAll() {
+    while (!openFiles_.empty())
+        closeEntry(*openFiles_.front());
+    bindings_.clear();
+}
+
+void Writer::reportWriteFailure(FileEntry& entry) {
+    inputFailed_ = true;
+    if (entry.failureReported)
+        return;
+    entry.failureReported = true;
+    diagLog(kDiagError, "Could not write output file %s", entry.file->path().c_str());
+}
+
+} // namespace
+
+std::unique_ptr<OutputWriter> writerCreate(FileSystem& outputRoot, const DbChannelTable& canDbs,
+                                           const DbChannelTable& linDbs, const WriterOptions& options) {
+    return std::unique_ptr<OutputWriter>(new (std::nothrow) Writer(outputRoot, canDbs, linDbs, options));
+}
+
+} // namespace loglathe

@@ -1,0 +1,26 @@
+// stb_sprintf is a single-header library: its implementation is compiled here, once, and reached
+// through stbFormat() so that no other file depends on its macros.
+
+// Byte-wise loads instead of unaligned word loads, which the undefined-behaviour sanitizer rejects.
+#define STB_SPRINTF_NOUNALIGNED
+#define STB_SPRINTF_IMPLEMENTATION
+#define STB_SPRINTF_STATIC
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#include <stb_sprintf.h>
+#pragma GCC diagnostic pop
+
+#include "output/stb_format.h"
+
+namespace loglathe {
+
+static_assert(kStbDirectRoom == STB_SPRINTF_MIN);
+
+int stbFormat(char* destination, int count, const char* format, va_list args) {
+    return stbsp_vsnprintf(destination, count, format, args);
+}
+
+} // namespace loglathe

@@ -1,0 +1,130 @@
+#include "e2e/e2e_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace loglathe::testing {
+
+namespace {
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+const char* kSetpriv = "/usr/bin/setpriv";
+
+} // namespace
+
+bool canDropDacOverride() {
+    static int answer = -1;
+    if (answer < 0)
+        answer = ::access(kSetpriv, X_OK) == 0 &&
+                 std::system("/usr/bin/setpriv --bounding-set=-dac_override,-dac_read_search true "
+                             ">/dev/null 2>&1") == 0;
+    return answer == 1;
+}
+
+RunResult runLoglathe(const std::vector<std::string>& args, const RunOptions& options) {
+    TempDir capture;
+    std::string outPath = capture.path("stdout");
+    std::string errPath = capture.path("stderr");
+
+    std::vector<std::string> argv;
+    if (options.withoutDacOverride) {
+        argv = {kSetpriv, "--bounding-set=-dac_override,-dac_read_search", "--"};
+    }
+    argv.push_back(LOGLATHE_BINARY);
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> argp;
+    for (std::string& a : argv)
+        argp.push_back(a.data());
+    argp.push_back(nullptr);
+
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "TZ=", 3) != 0)
+            env.emplace_back(*e);
+    env.push_back("TZ=" + options.tz);
+    std::vector<char*> envp;
+    for (std::string& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0)
+            ::_exit(250);
+        if (options.fileSizeLimit >= 0) {
+            struct rlimit limit = {static_cast<rlim_t>(options.fileSizeLimit),
+                                   static_cast<rlim_t>(options.fileSizeLimit)};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (options.openFilesLimit >= 0) {
+            struct rlimit limit = {static_cast<rlim_t>(options.openFilesLimit),
+                                   static_cast<rlim_t>(options.openFilesLimit)};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        }
+        ::execve(argp[0], argp.data(), envp.data());
+        ::_exit(251);
+    }
+    RunResult result;
+    int wstatus = 0;
+    ::waitpid(pid, &wstatus, 0);
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 1000 + WTERMSIG(wstatus);
+    result.out = slurp(outPath);
+    result.err = slurp(errPath);
+    return result;
+}
+
+std::map<std::string, std::string> readTree(const std::string& root) {
+    std::map<std::string, std::string> files;
+    if (!std::filesystem::exists(root))
+        return files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            files[std::filesystem::relative(entry.path(), root).string()] = slurp(entry.path().string());
+    return files;
+}
+
+std::string LogFile::text() const {
+    std::ostringstream t;
+    t << "# Logger type: VantorixB\n"
+      << "# HW rev: 01.0\n"
+      << "# FW rev: 01.07\n"
+      << "# Logger ID: " << loggerId << "\n"
+      << "# Session No.: " << session << "\n"
+      << "# Split No.: " << split << "\n"
+      << "# Time: " << time << "\n"
+      << "# Value separator: \";\"\n"
+      << "# Time format: " << timeFormat << "\n"
+      << "# Time separator: \":\"\n"
+      << "# Time separator ms: \".\"\n"
+      << "# Date separator: \"/\"\n"
+      << "# Time and date separator: \"T\"\n"
+      << "# Bit-rate: 500000\n"
+      << "# Silent mode: false\n"
+      << "# Cyclic mode: false\n"
+      << "Timestamp;Type;ID;Length;Data\n";
+    for (const std::string& line : lines)
+        t << line << "\n";
+    return t.str();
+}
+
+} // namespace loglathe::testing

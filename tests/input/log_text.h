@@ -1,0 +1,91 @@
+#pragma once
+// Builders of log texts for the input tests, and capture of diagnostics lines.
+
+#include "input/log_record.h"
+#include "platform/diag_log.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace loglathe::testing {
+
+struct LogHeaderText {
+    std::string loggerId = "1A2B3C4D";
+    std::string session = "12";
+    std::string split = "3";
+    std::string time = "20240229T235950";
+    std::string timeFormat = "1";
+    std::string columns = "Timestamp;Type;ID;Length;Data";
+    std::string extra; // further "#" lines, each ending in "\n"
+    std::string eol = "\n";
+};
+
+// A header in the loggers' layout; a field set to "-" is left out.
+inline std::string logHeader(const LogHeaderText& h) {
+    std::string text;
+    auto line = [&](const std::string& key, const std::string& value) {
+        if (value != "-")
+            text += "# " + key + ": " + value + h.eol;
+    };
+    line("Logger type", "VantorixB");
+    line("HW rev", "0001");
+    line("FW rev", "0104");
+    line("Logger ID", h.loggerId);
+    line("Session No.", h.session);
+    line("Split No.", h.split);
+    line("Time", h.time);
+    line("Value separator", "\";\"");
+    line("Time format", h.timeFormat);
+    line("Time separator", "\":\"");
+    line("Time separator ms", "\".\"");
+    line("Date separator", "\"/\"");
+    line("Time and date separator", "\"T\"");
+    line("Bit-rate", "500000");
+    line("Silent mode", "false");
+    line("Cyclic mode", "true");
+    text += h.extra;
+    text += h.columns + h.eol;
+    return text;
+}
+
+inline std::string logText(const std::vector<std::string>& dataLines, const LogHeaderText& h = {}) {
+    std::string text = logHeader(h);
+    for (const std::string& line : dataLines)
+        text += line + h.eol;
+    return text;
+}
+
+// Captures what the diagnostics log writes on standard error while it lives, at information level and
+// above unless told otherwise.
+class DiagCapture {
+public:
+    explicit DiagCapture(int level = kDiagInfo) {
+        diagSetOutputLevel(level);
+        ::testing::internal::CaptureStderr();
+    }
+    ~DiagCapture() {
+        if (!taken_)
+            ::testing::internal::GetCapturedStderr();
+        diagSetOutputLevel(kDiagNone);
+    }
+    std::string take() {
+        taken_ = true;
+        diagSetOutputLevel(kDiagNone);
+        return ::testing::internal::GetCapturedStderr();
+    }
+
+private:
+    bool taken_ = false;
+};
+
+inline int countOf(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+} // namespace loglathe::testing

@@ -1,0 +1,133 @@
+#include "output/output_file.h"
+
+#include "read_file.h"
+#include "resource_limits.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace loglathe {
+namespace {
+
+using testing::readFile;
+using testing::TempDir;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+TEST(OutputFile, WritesHeaderWithNamesUnalteredAndRowsInFixedPoint) {
+    TempDir dir;
+    auto file = outputFileCreate(dir.root() + "engine", {"EngineSpeed", "Coolant,Temp"});
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->path(), dir.root() + "engine.csv");
+    const double row[] = {1250.5, kNaN};
+    EXPECT_TRUE(file->writeRow(row, 1706659200.125));
+    const double negative[] = {-0.0, -3.0};
+    EXPECT_TRUE(file->writeRow(negative, 1706659201.0));
+    EXPECT_TRUE(file->close());
+    EXPECT_EQ(readFile(dir.root() + "engine.csv"), "t,EngineSpeed,Coolant,Temp\n"
+                                                   "1706659200.125000,1250.500000,NaN\n"
+                                                   "1706659201.000000,-0.000000,-3.000000\n");
+}
+
+TEST(OutputFile, RefusesRowWhoseValueCountDiffersFromItsColumns) {
+    TempDir dir;
+    auto file = outputFileCreate(dir.root() + "one", {"A"});
+    ASSERT_TRUE(file);
+    const double two[] = {1.0, 2.0};
+    EXPECT_FALSE(file->writeRow(two, 1.0));
+    EXPECT_FALSE(file->writeRow({}, 1.0));
+    const double one[] = {3.0};
+    EXPECT_TRUE(file->writeRow(one, 1706659200.5));
+    EXPECT_FALSE(file->failed());
+    file.reset();
+    EXPECT_EQ(readFile(dir.root() + "one.csv"), "t,A\n1706659200.500000,3.000000\n");
+}
+
+TEST(OutputFile, ManyValuesFormatLikeFewValuesExtended) {
+    TempDir dir;
+    std::vector<std::string> names;
+    std::vector<double> values;
+    std::string expected = "1.500000";
+    for (int i = 0; i < 12; ++i) {
+        names.push_back("S" + std::to_string(i));
+        values.push_back(i * 0.25 - 1.0);
+        char number[32];
+        std::snprintf(number, sizeof number, ",%f", i * 0.25 - 1.0);
+        expected += number;
+    }
+    auto file = outputFileCreate(dir.root() + "wide", names);
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->writeRow(values, 1.5));
+    file.reset();
+    std::string content = readFile(dir.root() + "wide.csv");
+    EXPECT_EQ(content.substr(content.find('\n') + 1), expected + "\n");
+}
+
+TEST(OutputFile, BuildsHeaderLongerThanTheInitialBuffer) {
+    TempDir dir;
+    std::vector<std::string> names;
+    std::string expected = "t";
+    for (int i = 0; i < 300; ++i) {
+        names.push_back("Signal" + std::to_string(i));
+        expected += ",Signal" + std::to_string(i);
+    }
+    auto file = outputFileCreate(dir.root() + "long", names);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->columnCount(), 300u);
+    file.reset();
+    EXPECT_EQ(readFile(dir.root() + "long.csv"), expected + "\n");
+}
+
+TEST(OutputFile, TruncatesAnOlderFileAndAppendsWithoutHeaderWhenReopened) {
+    TempDir dir;
+    {
+        std::FILE* old = std::fopen((dir.root() + "f.csv").c_str(), "wb");
+        ASSERT_TRUE(old);
+        std::fputs("left over from an earlier run\n", old);
+        std::fclose(old);
+    }
+    auto file = outputFileCreate(dir.root() + "f", {"A"});
+    ASSERT_TRUE(file);
+    const double first[] = {1.0};
+    EXPECT_TRUE(file->writeRow(first, 10.0));
+    EXPECT_TRUE(file->close());
+    EXPECT_FALSE(file->isOpen());
+    EXPECT_FALSE(file->writeRow(first, 11.0));
+    ASSERT_TRUE(file->reopen());
+    const double second[] = {2.0};
+    EXPECT_TRUE(file->writeRow(second, 12.0));
+    EXPECT_TRUE(file->close());
+    EXPECT_EQ(readFile(dir.root() + "f.csv"), "t,A\n10.000000,1.000000\n12.000000,2.000000\n");
+}
+
+TEST(OutputFile, CreationFailsInAMissingFolder) {
+    TempDir dir;
+    EXPECT_FALSE(outputFileCreate(dir.root() + "no/such/folder/f", {"A"}));
+}
+
+TEST(OutputFile, ReportsAndRemembersAWriteBeyondTheFileSizeLimit) {
+    TempDir dir;
+    auto file = outputFileCreate(dir.root() + "big", {"A", "B"});
+    ASSERT_TRUE(file);
+    bool allWritten = true;
+    {
+        testing::ScopedFileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.ok());
+        const double row[] = {1.0, 2.0};
+        // Far more than the limit; buffered output fails at one of the rows or at the flush.
+        for (int i = 0; i < 1000; ++i)
+            allWritten = file->writeRow(row, 1706659200.0 + i) && allWritten;
+        allWritten = file->flush() && allWritten;
+    }
+    EXPECT_FALSE(allWritten);
+    EXPECT_TRUE(file->failed());
+    EXPECT_FALSE(file->close());
+}
+
+} // namespace
+} // namespace loglathe

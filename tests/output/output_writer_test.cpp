@@ -1,0 +1,405 @@
+#include "output/output_writer.h"
+
+#include "diag_capture.h"
+#include "read_file.h"
+#include "resource_limits.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace loglathe {
+namespace {
+
+using testing::DiagCapture;
+using testing::TempDir;
+
+constexpr double kJan31 = 1706659200.0; // 2024-01-31 00:00:00 UTC
+
+struct SignalSpec {
+    std::string name;
+    uint16_t startBit = 0;
+    uint8_t bits = 8;
+    double minimum = 0.0;
+    double maximum = 0.0;
+    bool ignored = false;
+    double factor = 1.0;
+    double offset = 0.0;
+    SignalValueType type = SignalValueType::Unsigned;
+};
+
+SignalLayout layoutOf(const SignalSpec& spec) {
+    SignalLayout layout;
+    layout.valueType = spec.type;
+    layout.startBit = spec.startBit;
+    layout.bitLength = spec.bits;
+    layout.factor = spec.factor;
+    layout.offset = spec.offset;
+    layout.minimum = spec.minimum;
+    layout.maximum = spec.maximum;
+    return layout;
+}
+
+DbMessage& addMessage(MessageDb& db, const std::string& name, uint32_t dbcId,
+                      const std::vector<SignalSpec>& signals, bool ignored = false) {
+    DbMessage* message = dbAddMessage(db, name, dbcMsgKey2DbMsgKey(db.busType, dbcId), 8,
+                                      TransportProtocolType::None, "", ignored);
+    EXPECT_TRUE(message);
+    for (const SignalSpec& spec : signals)
+        EXPECT_TRUE(addSignal(message->signals, spec.name, layoutOf(spec), spec.ignored));
+    return *message;
+}
+
+// A writer over a fresh temporary output root; `reset` starts over with other options.
+class OutputWriterTest : public ::testing::Test {
+protected:
+    void SetUp() override { reset(WriterOptions{}); }
+
+    void reset(const WriterOptions& options) {
+        writer.reset();
+        dir = std::make_unique<TempDir>();
+        root = fsCreate(dir->root());
+        ASSERT_TRUE(root);
+        writer = writerCreate(*root, can, lin, options);
+        ASSERT_TRUE(writer);
+    }
+
+    MessageDb& addDb(uint8_t channel, BusType type) {
+        auto db = createMessageDb(type);
+        MessageDb& stored = *db;
+        (type == BusType::Lin ? lin : can).add(channel, std::move(db));
+        return stored;
+    }
+
+    bool start(const std::string& logger, uint32_t session = 1, uint32_t split = 1,
+               bool continuation = false) {
+        info.loggerId = logger;
+        info.session = session;
+        info.split = split;
+        return writer->onFileStart(info, continuation);
+    }
+
+    bool end() { return writer->onFileEnd(info); }
+
+    bool send(uint32_t id, std::vector<uint8_t> payload, double timestamp, bool extended = false,
+              int32_t bus = kBusCan, uint8_t channel = 1) {
+        LogRecord record;
+        record.identifier = id;
+        record.payload = std::move(payload);
+        record.timestamp = timestamp;
+        record.extended = extended;
+        record.bus = bus;
+        record.channel = channel;
+        return writer->onRecord(record);
+    }
+
+    // Every file below the root, relative to it, sorted.
+    std::vector<std::string> tree() const {
+        std::vector<std::string> files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir->root()))
+            if (entry.is_regular_file())
+                files.push_back(entry.path().string().substr(dir->root().size()));
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+
+    std::string read(const std::string& relativePath) const {
+        return testing::readFile(dir->root() + relativePath);
+    }
+
+    DbChannelTable can;
+    DbChannelTable lin;
+    std::unique_ptr<TempDir> dir;
+    std::unique_ptr<FileSystem> root;
+    std::unique_ptr<OutputWriter> writer;
+    FileInfo info;
+};
+
+using Files = std::vector<std::string>;
+
+TEST_F(OutputWriterTest, WritesTheLayoutExampleWithHeaderRowAndCounters) {
+    addMessage(
+        addDb(1, BusType::J1939), "EEC1", 0x8CF00400,
+        {{"Torque", 8, 8, -125, 125, false, 1.0, -125}, {"EngineSpeed", 24, 16, 0, 8031.875, false, 0.125}});
+    ASSERT_TRUE(start("1A2B3C", 12, 3));
+    EXPECT_TRUE(send(0x0CF00400, {0, 135, 0, 0x10, 0x27, 0, 0, 0}, kJan31 + 0.125, true));
+    EXPECT_TRUE(end());
+    writer.reset();
+    const std::string path = "1A2B3C_out/CAN1_EEC1_S00/2024/01/31/00000012_00000003.csv";
+    EXPECT_EQ(tree(), Files{path});
+    EXPECT_EQ(read(path), "t,Torque,EngineSpeed\n1706659200.125000,10.000000,1250.000000\n");
+}
+
+TEST_F(OutputWriterTest, LoggerFolderKeepsAtMostFifteenAsciiLettersAndDigits) {
+    addMessage(addDb(1, BusType::Can), "M_1", 0x10, {{"V"}});
+    for (const char* logger : {"AB-12_x \xC3\xBC"
+                               "9",
+                               "ABCDEFGHIJKLMNOPQRST", "- \xC3\xBC -"}) {
+        start(logger);
+        send(0x10, {1}, kJan31);
+    }
+    EXPECT_EQ(tree(), (Files{"AB12x9_out/CAN1_M1/2024/01/31/00000001_00000001.csv",
+                             "ABCDEFGHIJKLMNO_out/CAN1_M1/2024/01/31/00000001_00000001.csv",
+                             "_out/CAN1_M1/2024/01/31/00000001_00000001.csv"}));
+
+    reset(WriterOptions{.noAppendRoot = true});
+    for (const char* logger : {"X1", "--"}) {
+        start(logger);
+        send(0x10, {1}, kJan31);
+    }
+    EXPECT_EQ(tree(), (Files{"CAN1_M1/2024/01/31/00000001_00000001.csv",
+                             "X1/CAN1_M1/2024/01/31/00000001_00000001.csv"}));
+}
+
+TEST_F(OutputWriterTest, J1939AddressPartsFollowTheMergeOptions) {
+    MessageDb& db = addDb(1, BusType::J1939);
+    addMessage(db, "Request", 0x98EA00FE, {{"Pgn", 0, 24}});
+    addMessage(db, "EEC1", 0x8CF00400, {{"Torque"}});
+    addMessage(db, "Short", 0x123, {{"V"}});
+    auto sendAll = [this] {
+        start("L");
+        send(0x18EA21F9, {1, 2, 3}, kJan31, true);
+        send(0x18EA21FA, {1, 2, 3}, kJan31, true);
+        send(0x0CF00400, {1}, kJan31, true);
+        send(0x123, {1}, kJan31, false);
+    };
+    sendAll();
+    EXPECT_EQ(tree(), (Files{"L_out/CAN1_EEC1_S00/2024/01/31/00000001_00000001.csv",
+                             "L_out/CAN1_Request_SF9/2024/01/31/00000001_00000001.csv",
+                             "L_out/CAN1_Request_SFA/2024/01/31/00000001_00000001.csv",
+                             "L_out/CAN1_Short/2024/01/31/00000001_00000001.csv"}));
+
+    reset(WriterOptions{.pgnDstMerge = false});
+    sendAll();
+    EXPECT_EQ(tree(), (Files{"L_out/CAN1_EEC1_S00/2024/01/31/00000001_00000001.csv",
+                             "L_out/CAN1_Request_SF9_D21/2024/01/31/00000001_00000001.csv",
+                             "L_out/CAN1_Request_SFA_D21/2024/01/31/00000001_00000001.csv",
+                             "L_out/CAN1_Short/2024/01/31/00000001_00000001.csv"}));
+
+    reset(WriterOptions{.pgnSrcMerge = true});
+    sendAll();
+    writer.reset();
+    const std::string shared = "L_out/CAN1_Request/2024/01/31/00000001_00000001.csv";
+    EXPECT_EQ(tree(), (Files{"L_out/CAN1_EEC1/2024/01/31/00000001_00000001.csv", shared,
+                             "L_out/CAN1_Short/2024/01/31/00000001_00000001.csv"}));
+    EXPECT_EQ(read(shared), "t,Pgn\n1706659200.000000,197121.000000\n1706659200.000000,197121.000000\n");
+}
+
+TEST_F(OutputWriterTest, OutOfLimitValuesBecomeNaNAndOnlyInLimitValuesCount) {
+    MessageDb& db = addDb(1, BusType::Can);
+    addMessage(db, "Lim", 0x100, {{"A", 0, 8, 0, 100}, {"B", 8, 8, 10, 20}});
+    addMessage(db, "Free", 0x101, {{"F", 0, 32, 0, 0, false, 1, 0, SignalValueType::Float}});
+    start("L");
+    send(0x100, {200, 5}, kJan31); // both out of limits: nothing at all
+    EXPECT_EQ(writer->summary().messages, 0u);
+    EXPECT_EQ(writer->summary().signals, 0u);
+    EXPECT_TRUE(tree().empty());
+    send(0x100, {50, 5}, kJan31 + 1);
+    send(0x101, {0x00, 0x00, 0xC0, 0x7F}, kJan31 + 2); // NaN passes through limits of 0 and 0
+    EXPECT_EQ(writer->summary().messages, 2u);
+    EXPECT_EQ(writer->summary().signals, 2u);
+    EXPECT_EQ(writer->summary().files, 2u);
+    writer.reset();
+    EXPECT_EQ(read("L_out/CAN1_Lim/2024/01/31/00000001_00000001.csv"),
+              "t,A,B\n1706659201.000000,50.000000,NaN\n");
+    EXPECT_EQ(read("L_out/CAN1_Free/2024/01/31/00000001_00000001.csv"), "t,F\n1706659202.000000,NaN\n");
+}
+
+TEST_F(OutputWriterTest, IgnoredSignalsAndMessagesAreLeftOut) {
+    MessageDb& db = addDb(1, BusType::Can);
+    addMessage(db, "Part", 0x100, {{"A"}, {"Hidden", 8, 8, 0, 0, true}, {"B", 16}});
+    addMessage(db, "Skipped", 0x101, {{"A"}}, true);
+    addMessage(db, "AllHidden", 0x102, {{"Hidden", 0, 8, 0, 0, true}});
+    start("L");
+    for (uint32_t id : {0x100u, 0x101u, 0x102u})
+        send(id, {1, 2, 3}, kJan31);
+    writer.reset();
+    EXPECT_EQ(tree(), Files{"L_out/CAN1_Part/2024/01/31/00000001_00000001.csv"});
+    EXPECT_EQ(read(tree()[0]), "t,A,B\n1706659200.000000,1.000000,3.000000\n");
+}
+
+TEST_F(OutputWriterTest, EveryDatabaseOfTheChannelGetsItsOwnFileWithoutForeignAddresses) {
+    addMessage(addDb(1, BusType::J1939), "J", 0x98FEF100, {{"V"}});
+    addMessage(addDb(1, BusType::Can), "C", 0x98FEF100, {{"V"}});
+    start("L");
+    send(0x18FEF100, {7}, kJan31, true);
+    EXPECT_EQ(writer->summary().messages, 2u);
+    EXPECT_EQ(tree(), (Files{"L_out/CAN1_C/2024/01/31/00000001_00000001.csv",
+                             "L_out/CAN1_J_S00/2024/01/31/00000001_00000001.csv"}));
+}
+
+TEST_F(OutputWriterTest, ContinuedSplitsShareFilesOnlyWithConcat) {
+    addMessage(addDb(1, BusType::Can), "M", 0x10, {{"V"}});
+    auto twoSplits = [this] {
+        start("L", 4, 1);
+        send(0x10, {1}, kJan31);
+        start("L", 4, 2, true);
+        send(0x10, {2}, kJan31 + 1);
+        writer.reset();
+    };
+    twoSplits();
+    EXPECT_EQ(tree(), Files{"L_out/CAN1_M/2024/01/31/00000004_00000001.csv"});
+    EXPECT_EQ(read(tree()[0]), "t,V\n1706659200.000000,1.000000\n1706659201.000000,2.000000\n");
+
+    reset(WriterOptions{.concat = false});
+    twoSplits();
+    EXPECT_EQ(tree(), (Files{"L_out/CAN1_M/2024/01/31/00000004_00000001.csv",
+                             "L_out/CAN1_M/2024/01/31/00000004_00000002.csv"}));
+}
+
+TEST_F(OutputWriterTest, MidnightUtcStartsNewFilesAndAReturningDayAppends) {
+    addMessage(addDb(1, BusType::Can), "M", 0x10, {{"V"}});
+    start("L");
+    send(0x10, {1}, kJan31 + 86399.9);
+    send(0x10, {2}, kJan31 + 86400.1);
+    send(0x10, {3}, kJan31 + 86399.95);
+    writer.reset();
+    EXPECT_EQ(tree(), (Files{"L_out/CAN1_M/2024/01/31/00000001_00000001.csv",
+                             "L_out/CAN1_M/2024/02/01/00000001_00000001.csv"}));
+    EXPECT_EQ(read(tree()[0]), "t,V\n1706745599.900000,1.000000\n1706745599.950000,3.000000\n");
+    EXPECT_EQ(writer.get(), nullptr);
+}
+
+TEST_F(OutputWriterTest, MultiplexedMessageGetsOneFilePerSelectedGroup) {
+    MessageDb& db = addDb(1, BusType::Can);
+    DbMessage& mx = addMessage(db, "Mx", 0x10, {{"Mux_Sel", 0, 8}, {"Plain", 24}});
+    addSignal(addMuxGroup(mx.signals[0].muxGroups, 1, 1)->signals, "G1", layoutOf({"G1", 8}), false);
+    addSignal(addMuxGroup(mx.signals[0].muxGroups, 2, 3)->signals, "G2", layoutOf({"G2", 16}), false);
+    // Physical 1.5 selects no group while decoding, yet its truncation 1 names the folder.
+    DbMessage& half = addMessage(db, "Half", 0x11, {{"Sel", 0, 8, 0, 0, false, 0.5}, {"Other", 16}});
+    addSignal(addMuxGroup(half.signals[0].muxGroups, 1, 1)->signals, "Inner", layoutOf({"Inner", 8}), false);
+    start("L");
+    send(0x10, {1, 11, 22, 33}, kJan31);
+    send(0x10, {3, 11, 22, 33}, kJan31);
+    send(0x11, {3, 11, 22}, kJan31);
+    writer.reset();
+    const std::string day = "/2024/01/31/00000001_00000001.csv";
+    EXPECT_EQ(tree(), (Files{"L_out/CAN1_Half_Sel_M01" + day, "L_out/CAN1_Mx_MuxSel_M01" + day,
+                             "L_out/CAN1_Mx_MuxSel_M02" + day}));
+    EXPECT_EQ(read("L_out/CAN1_Mx_MuxSel_M01" + day),
+              "t,Mux_Sel,G1,Plain\n1706659200.000000,1.000000,11.000000,33.000000\n");
+    EXPECT_EQ(read("L_out/CAN1_Mx_MuxSel_M02" + day),
+              "t,Mux_Sel,G2,Plain\n1706659200.000000,3.000000,22.000000,33.000000\n");
+    EXPECT_EQ(read("L_out/CAN1_Half_Sel_M01" + day), "t,Sel,Other\n1706659200.000000,1.500000,22.000000\n");
+}
+
+TEST_F(OutputWriterTest, IdentitiesSharingAPathWriteOneFileMappedByColumnName) {
+    addMessage(addDb(1, BusType::Can), "P", 0x10, {{"A"}, {"B", 8}});
+    const std::string path = "L_out/CAN1_P/2024/01/31/00000001_00000001.csv";
+    DiagCapture diag;
+    start("L");
+    send(0x10, {1, 2}, kJan31);
+    send(0x10, {3}, kJan31 + 1); // decoding stops before B
+    writer.reset();
+    EXPECT_EQ(read(path), "t,A,B\n1706659200.000000,1.000000,2.000000\n1706659201.000000,3.000000,NaN\n");
+    EXPECT_EQ(diag.count("has no column"), 0);
+
+    reset(WriterOptions{});
+    start("L");
+    send(0x10, {3}, kJan31);
+    send(0x10, {1, 2}, kJan31 + 1);
+    send(0x10, {4, 5}, kJan31 + 2);
+    EXPECT_TRUE(end());
+    writer.reset();
+    EXPECT_EQ(read(path),
+              "t,A\n1706659200.000000,3.000000\n1706659201.000000,1.000000\n1706659202.000000,4.000000\n");
+    EXPECT_EQ(diag.count("has no column \"B\""), 1);
+}
+
+TEST_F(OutputWriterTest, ReturningSessionAppendsWhileOlderRunsAreTruncated) {
+    addMessage(addDb(1, BusType::Can), "M", 0x10, {{"V"}});
+    const std::string path = "L1_out/CAN1_M/2024/01/31/00000001_00000001.csv";
+    std::filesystem::create_directories(dir->root() + "L1_out/CAN1_M/2024/01/31");
+    {
+        std::FILE* old = std::fopen((dir->root() + path).c_str(), "wb");
+        ASSERT_TRUE(old);
+        std::fputs("t,V\n1.000000,9.000000\n", old);
+        std::fclose(old);
+    }
+    start("L1");
+    send(0x10, {1}, kJan31);
+    start("L2", 5);
+    send(0x10, {2}, kJan31);
+    start("L1");
+    send(0x10, {3}, kJan31 + 1);
+    EXPECT_EQ(writer->summary().files, 2u);
+    writer.reset();
+    EXPECT_EQ(read(path), "t,V\n1706659200.000000,1.000000\n1706659201.000000,3.000000\n");
+}
+
+TEST_F(OutputWriterTest, MoreFilesThanTheDescriptorLimitLoseNoRows) {
+    MessageDb& db = addDb(1, BusType::Can);
+    constexpr uint32_t kMessages = 200;
+    for (uint32_t i = 0; i < kMessages; ++i)
+        addMessage(db, "M" + std::to_string(i), 0x100 + i, {{"V"}});
+    {
+        testing::ScopedLimit limit(RLIMIT_NOFILE, 64);
+        ASSERT_TRUE(limit.ok());
+        reset(WriterOptions{});
+        start("L");
+        for (uint8_t round = 1; round <= 3; ++round)
+            for (uint32_t i = 0; i < kMessages; ++i)
+                send(0x100 + i, {round}, kJan31 + round);
+        EXPECT_TRUE(end());
+        EXPECT_EQ(writer->summary().files, kMessages);
+        writer.reset();
+    }
+    ASSERT_EQ(tree().size(), kMessages);
+    for (const std::string& file : tree())
+        EXPECT_EQ(read(file), "t,V\n1706659201.000000,1.000000\n1706659202.000000,2.000000\n"
+                              "1706659203.000000,3.000000\n")
+            << file;
+}
+
+TEST_F(OutputWriterTest, WriteBeyondTheFileSizeLimitFailsTheInputOnce) {
+    addMessage(addDb(1, BusType::Can), "M", 0x10, {{"V", 0, 32}});
+    DiagCapture diag;
+    start("L", 1);
+    {
+        testing::ScopedFileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.ok());
+        bool allAccepted = true;
+        for (int i = 0; i < 1000; ++i)
+            allAccepted = send(0x10, {0xFF, 0xFF, 0xFF, 0x7F}, kJan31 + i) && allAccepted;
+        EXPECT_TRUE(allAccepted);
+        EXPECT_FALSE(end());
+    }
+    EXPECT_EQ(diag.count("Could not write output file"), 1);
+    // The next input, with room again, is judged on its own rows.
+    start("L", 2);
+    send(0x10, {1, 0, 0, 0}, kJan31);
+    EXPECT_TRUE(end());
+}
+
+TEST_F(OutputWriterTest, UncreatableFileIsReportedForEveryRecordAndFailsTheInput) {
+    addMessage(addDb(1, BusType::Can), "M", 0x10, {{"V"}});
+    // A plain file where the logger folder should go.
+    std::fclose(std::fopen((dir->root() + "L_out").c_str(), "wb"));
+    DiagCapture diag(kDiagError);
+    start("L");
+    send(0x10, {1}, kJan31);
+    send(0x10, {2}, kJan31);
+    EXPECT_FALSE(end());
+    EXPECT_EQ(diag.count("Could not create output writer"), 2);
+    EXPECT_EQ(writer->summary().files, 0u);
+    EXPECT_EQ(writer->summary().messages, 2u);
+    EXPECT_EQ(writer->summary().signals, 2u);
+}
+
+TEST_F(OutputWriterTest, LinFramesUseTheLinTableAndOtherBusKindsAreDropped) {
+    addMessage(addDb(2, BusType::Lin), "Wiper", 0x3C, {{"Speed"}});
+    addMessage(addDb(1, BusType::Can), "Wiper", 0x3C, {{"Speed"}});
+    start("L");
+    send(0x7C, {5}, kJan31, false, kBusLin, 2);
+    send(0x3C, {5}, kJan31, false, kBusCanRemote, 1);
+    send(0x3C, {5}, kJan31, false, kBusCan, 3);
+    EXPECT_EQ(tree(), Files{"L_out/LIN2_Wiper/2024/01/31/00000001_00000001.csv"});
+}
+
+} // namespace
+} // namespace loglathe

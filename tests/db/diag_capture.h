@@ -9,7 +9,9 @@
 #include <string_view>
 #include <unistd.h>
 
-namespace loglathe {
+// In a namespace of its own: other test folders have helpers of the same name, and two different
+// inline classes of one name in one test binary would break the one-definition rule.
+namespace loglathe::dbtest {
 
 class DiagCapture {
 public:
@@ -70,4 +72,8 @@ private:
     std::FILE* file_ = nullptr;
 };
 
-} // namespace loglathe
+} // namespace loglathe::dbtest
+
+namespace loglathe {
+using dbtest::DiagCapture;
+}

@@ -66,6 +66,9 @@ std::string enumItem(std::string_view definition, long index) {
 
 AttributeIndex::AttributeIndex(const DbcParseState& state) {
     // try_emplace keeps the first record of each key: the first match in file order.
+    definitions_.reserve(state.definitions.size());
+    assignments_.reserve(state.assignments.size());
+    defaults_.reserve(state.defaults.size());
     for (const AttributeDefinition& d : state.definitions)
         definitions_.try_emplace(definitionKey(d.name, d.kind), &d);
     for (const AttributeAssignment& a : state.assignments)

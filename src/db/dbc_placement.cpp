@@ -128,6 +128,8 @@ private:
                 firstMultiplexor.try_emplace(s.messageId, &s);
 
         candidates_.resize(state_.signals.size());
+        placed_.reserve(state_.signals.size());
+        nodes_.reserve(state_.signals.size());
         for (std::size_t r = 0; r < state_.signals.size(); ++r) {
             const SignalRecord& s = state_.signals[r];
             Candidate& c = candidates_[r];

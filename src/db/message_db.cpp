@@ -64,7 +64,12 @@ SignalExtraction prepareExtraction(const SignalLayout& layout) {
 }
 
 DbSignal::~DbSignal() {
-    if (muxGroups.empty())
+    // One level of groups (the usual multiplexed message) is released the ordinary way.
+    bool nested = false;
+    for (const MuxGroup& group : muxGroups)
+        for (const DbSignal& signal : group.signals)
+            nested = nested || !signal.muxGroups.empty();
+    if (!nested)
         return;
     // Detach every group below this signal into one flat list before anything is destroyed: each
     // group then dies holding signals without groups, so destruction never nests.

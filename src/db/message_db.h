@@ -41,7 +41,7 @@ struct SignalLayout {
 struct SignalExtraction {
     enum class Check : uint8_t { None, ZeroLength, FloatLength, DoubleLength };
     bool prepared = false;      // false: derive it from the layout on every decode
-    Check check = Check::None;  // layout fault found after the payload-size check
+    Check check = Check::None;  // layout fault: zero length before the payload-size check, the rest after
     uint8_t shift = 0;          // bit position of the first bit read within firstByte
     uint8_t width = 0;          // bits read into the raw value (1..64)
     uint32_t firstByte = 0;     // byte holding the first bit read
@@ -117,6 +117,12 @@ MuxGroup* findMuxGroupExact(std::vector<MuxGroup>& groups, uint32_t from, uint32
 MuxGroup* addMuxGroup(std::vector<MuxGroup>& groups, uint32_t from, uint32_t to);
 // First group whose range holds the value.
 const MuxGroup* findMuxGroup(const std::vector<MuxGroup>& groups, uint32_t value);
+
+// Calls fn(key, message) for every message in ascending key order.
+template <typename Fn> void dbForEachMessage(const MessageDb& db, Fn&& fn) {
+    for (const auto& [key, message] : db.messages)
+        fn(key, message);
+}
 
 // Channel number (1..255) to the databases loaded for it, in load order. Owns the databases.
 class DbChannelTable {

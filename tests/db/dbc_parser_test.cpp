@@ -110,7 +110,12 @@ BusType busTypeFor(std::string_view definition, std::string_view value) {
 
 TEST(DbcParser, ResolvesBusTypeFromItsStringAttribute) {
     const std::string_view kString = "BA_DEF_  \"BusType\" STRING ;\n";
-    EXPECT_EQ(busTypeFor(kString, "CAN FD"), BusType::Can);
+    {
+        // The blank makes "CAN" the object name of the assignment, so the network has no value.
+        DiagCapture diag(kDiagWarning);
+        EXPECT_EQ(busTypeFor(kString, "CAN FD"), BusType::Can);
+        EXPECT_TRUE(diag.has("W \"BusType\" attribute not set. Defaulting to \"CAN\""));
+    }
     EXPECT_EQ(busTypeFor(kString, "lin"), BusType::Lin);
     EXPECT_EQ(busTypeFor(kString, "CAN"), BusType::Can);
     {
@@ -326,7 +331,7 @@ TEST(DbcParser, KeepsTheFirstPlaceableOfTwoSignalsWithOneName) {
 
 TEST(DbcParser, IgnoresTheIndependentSignalMessage) {
     DiagCapture diag(kDiagWarning);
-    auto db = parse(std::string(kCanHeader) + "BO_ 3221225472 VECTOR__INDEPENDENT_SIG_MSG: 0 Vector__XXX\n"
+    auto db = parse(std::string(kCanHeader) + "BO_ 3221225472 VECTOR__INDEPENDENT_SIG_MSG: 0 None\n"
                                               " SG_ Orphan : 0|8@1+ (1,0) [0|0] \"\" X\n"
                                               "BO_ 1 M: 8 E\n");
     ASSERT_TRUE(db);

@@ -49,8 +49,7 @@ TEST(MessageDb, RefusesCollidingKeysAndIteratesInKeyOrder) {
     EXPECT_FALSE(dbAddMessage(*db, "Again", 0x7FF, 4, TransportProtocolType::None, "", false));
     EXPECT_TRUE(diag.has("E Message key collision: 2047 (Again, High)"));
     std::vector<std::string> order;
-    for (const auto& [key, message] : db->messages)
-        order.push_back(message.name);
+    dbForEachMessage(*db, [&](DbMsgKey, const DbMessage& message) { order.push_back(message.name); });
     EXPECT_EQ(order, (std::vector<std::string>{"Low", "High", "Ext"}));
     EXPECT_EQ(dbFind(db.get(), 0x7FF)->length, 8u);
     EXPECT_EQ(dbFind(db.get(), 0x002), nullptr);

@@ -23,4 +23,8 @@ int stbFormat(char* destination, int count, const char* format, va_list args) {
     return stbsp_vsnprintf(destination, count, format, args);
 }
 
+int stbFormatFixed(char* destination, int count, double value) {
+    return stbsp_snprintf(destination, count, "%f", value);
+}
+
 } // namespace loglathe

@@ -13,4 +13,7 @@ constexpr int kStbDirectRoom = 512;
 // (nothing when `count` is 0 and `destination` null) and answers the length of the whole text.
 int stbFormat(char* destination, int count, const char* format, va_list args);
 
+// stb_sprintf's "%f" of one value, written as by stbFormat().
+int stbFormatFixed(char* destination, int count, double value);
+
 } // namespace loglathe

@@ -1,6 +1,6 @@
 #include "output/output_file.h"
 
-#include "output/stb_format.h"
+#include "output/fixed_format.h"
 
 #include <cerrno>
 #include <new>
@@ -12,21 +12,6 @@ namespace {
 constexpr std::size_t kInitialRowCapacity = 256;
 // Room for a typical "%f" number and its comma; rows with huge values grow the buffer once.
 constexpr std::size_t kTypicalNumberWidth = 24;
-
-// Whole-row formats for one to nine values; longer rows are formatted value by value, which gives
-// the same text.
-constexpr std::size_t kSingleCallMax = 9;
-const char* const kRowFormats[kSingleCallMax] = {
-    "%f,%f\n",
-    "%f,%f,%f\n",
-    "%f,%f,%f,%f\n",
-    "%f,%f,%f,%f,%f\n",
-    "%f,%f,%f,%f,%f,%f\n",
-    "%f,%f,%f,%f,%f,%f,%f\n",
-    "%f,%f,%f,%f,%f,%f,%f,%f\n",
-    "%f,%f,%f,%f,%f,%f,%f,%f,%f\n",
-    "%f,%f,%f,%f,%f,%f,%f,%f,%f,%f\n",
-};
 
 } // namespace
 
@@ -48,28 +33,21 @@ bool OutputFile::writeBuffer() {
 }
 
 bool OutputFile::formatRow(std::span<const double> values, double timestamp) {
-    std::size_t count = values.size();
-    if (count >= 1 && count <= kSingleCallMax) {
-        // One formatting call for the whole row. The format consumes the time stamp and `count`
-        // values; the padding arguments after them are passed but never read.
-        double v[kSingleCallMax] = {};
-        for (std::size_t i = 0; i < count; ++i)
-            v[i] = values[i];
-        return stringAppendFormat(rowBuffer_, kRowFormats[count - 1], timestamp, v[0], v[1], v[2], v[3], v[4],
-                                  v[5], v[6], v[7], v[8]);
+    if (!rowBuffer_.appendFixed(timestamp))
+        return false;
+    for (double value : values) {
+        if (!rowBuffer_.append(',') || !rowBuffer_.appendFixed(value))
+            return false;
     }
-    bool formatted = stringAppendFormat(rowBuffer_, "%f", timestamp);
-    for (double value : values)
-        formatted = formatted && stringAppendFormat(rowBuffer_, ",%f", value);
-    return formatted && rowBuffer_.append("\n");
+    return rowBuffer_.append('\n');
 }
 
 bool OutputFile::writeRow(std::span<const double> values, double timestamp) {
     if (!handle_ || values.size() != columns_.size())
         return false;
     rowBuffer_.clear();
-    // Room for a typical row plus what lets stb_sprintf write in place rather than copy.
-    std::size_t estimate = (values.size() + 1) * kTypicalNumberWidth + kStbDirectRoom;
+    // Room for a typical row and the worst case of its last number.
+    std::size_t estimate = (values.size() + 1) * kTypicalNumberWidth + kFixedRoom;
     if (!rowBuffer_.reserve(estimate < kInitialRowCapacity ? kInitialRowCapacity : estimate)) {
         failed_ = true;
         return false;

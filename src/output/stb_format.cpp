@@ -1,5 +1,5 @@
 // stb_sprintf is a single-header library: its implementation is compiled here, once, and reached
-// through stbFormat() so that no other file depends on its macros.
+// through stbFormatFixed() so that no other file depends on its macros.
 
 // Byte-wise loads instead of unaligned word loads, which the undefined-behaviour sanitizer rejects.
 #define STB_SPRINTF_NOUNALIGNED
@@ -16,12 +16,6 @@
 #include "output/stb_format.h"
 
 namespace loglathe {
-
-static_assert(kStbDirectRoom == STB_SPRINTF_MIN);
-
-int stbFormat(char* destination, int count, const char* format, va_list args) {
-    return stbsp_vsnprintf(destination, count, format, args);
-}
 
 int stbFormatFixed(char* destination, int count, double value) {
     return stbsp_snprintf(destination, count, "%f", value);

@@ -1,10 +1,8 @@
 #include "output/text_buffer.h"
 
-#include "output/stb_format.h"
+#include "output/fixed_format.h"
 
-#include <cstdarg>
 #include <cstring>
-#include <limits>
 #include <new>
 
 namespace loglathe {
@@ -22,6 +20,14 @@ bool TextBuffer::reserve(std::size_t capacity) {
     return true;
 }
 
+bool TextBuffer::makeRoom(std::size_t extra) {
+    if (capacity_ - size_ >= extra)
+        return true;
+    std::size_t needed = size_ + extra;
+    std::size_t doubled = 2 * capacity_;
+    return reserve(doubled > needed ? doubled : needed);
+}
+
 void TextBuffer::release() {
     data_.reset();
     size_ = 0;
@@ -29,7 +35,7 @@ void TextBuffer::release() {
 }
 
 bool TextBuffer::append(std::string_view text) {
-    if (!reserve(size_ + text.size() + 1))
+    if (!makeRoom(text.size()))
         return false;
     if (!text.empty())
         std::memcpy(data_.get() + size_, text.data(), text.size());
@@ -37,30 +43,17 @@ bool TextBuffer::append(std::string_view text) {
     return true;
 }
 
-bool stringAppendFormat(TextBuffer& buffer, const char* format, ...) {
-    // stb_sprintf counts in int; a buffer beyond that is never needed for one row.
-    constexpr std::size_t kMaxFree = static_cast<std::size_t>(std::numeric_limits<int>::max());
-    std::size_t room = buffer.capacity_ - buffer.size_;
-    if (room > kMaxFree)
-        room = kMaxFree;
-    char* free = room ? buffer.data_.get() + buffer.size_ : nullptr;
+bool TextBuffer::append(char character) {
+    if (!makeRoom(1))
+        return false;
+    data_[size_++] = character;
+    return true;
+}
 
-    va_list args;
-    va_start(args, format);
-    int needed = stbFormat(free, static_cast<int>(room), format, args);
-    va_end(args);
-    if (needed <= 0)
-        return true;
-    std::size_t length = static_cast<std::size_t>(needed);
-    if (length >= room) {
-        // Did not fit (the terminating NUL needs a byte too): grow to exactly what is needed.
-        if (!buffer.reserve(buffer.size_ + length + 1))
-            return false;
-        va_start(args, format);
-        stbFormat(buffer.data_.get() + buffer.size_, static_cast<int>(length + 1), format, args);
-        va_end(args);
-    }
-    buffer.size_ += length;
+bool TextBuffer::appendFixed(double value) {
+    if (!makeRoom(kFixedRoom))
+        return false;
+    size_ += formatFixed(data_.get() + size_, value);
     return true;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// A growable text buffer for building CSV rows without allocating once warm, and the printf-style
-// append that formats into it with stb_sprintf's conversions.
+// A growable text buffer for building CSV rows without allocating once warm, with the append that
+// writes a number as stb_sprintf's "%f" does.
 
 #include <cstddef>
 #include <memory>
@@ -9,7 +9,7 @@
 namespace loglathe {
 
 // Owns its bytes. Growth never throws: a failed enlargement leaves the buffer as it was and is
-// answered false. The capacity counts the byte kept for the terminating NUL of formatting.
+// answered false.
 class TextBuffer {
 public:
     TextBuffer() = default;
@@ -23,6 +23,10 @@ public:
     // Empties the text and gives the memory back.
     void release();
     bool append(std::string_view text);
+    bool append(char character);
+    // Appends `value` as "%f" text (six decimals, "NaN", "Inf", signs kept). The buffer keeps a
+    // number's worst-case room free behind the text, growing when it has less.
+    bool appendFixed(double value);
 
     const char* data() const { return data_.get(); }
     std::size_t size() const { return size_; }
@@ -30,17 +34,12 @@ public:
     std::string_view view() const { return {data_.get(), size_}; }
 
 private:
-    friend bool stringAppendFormat(TextBuffer& buffer, const char* format, ...);
+    // Makes sure `extra` bytes are free, at least doubling the capacity when it has to grow.
+    bool makeRoom(std::size_t extra);
 
     std::unique_ptr<char[]> data_;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
 };
-
-// Appends formatted text ("%f" gives six decimals, "NaN" and "Inf"). Formats into the free capacity
-// first and, when the text did not fit, enlarges the buffer to exactly the needed size and formats
-// again. False when the buffer could not grow (the text is then unchanged); a conversion producing
-// no characters leaves the buffer unchanged and answers true.
-bool stringAppendFormat(TextBuffer& buffer, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 } // namespace loglathe

@@ -68,6 +68,32 @@ TEST(OutputFile, ManyValuesFormatLikeFewValuesExtended) {
     EXPECT_EQ(content.substr(content.find('\n') + 1), expected + "\n");
 }
 
+TEST(OutputFile, GrowsTheRowBufferForValuesOfHugeMagnitude) {
+    TempDir dir;
+    std::vector<std::string> names;
+    std::vector<double> values;
+    // Nineteen significant digits, then zeros up to the 309 integer digits.
+    std::string number = "-1797693134862315709" + std::string(309 - 19, '0') + ".000000";
+    std::string expected = "2.000000";
+    for (int i = 0; i < 20; ++i) {
+        names.push_back("S" + std::to_string(i));
+        values.push_back(-std::numeric_limits<double>::max());
+        expected += ",";
+        expected += number;
+    }
+    auto file = outputFileCreate(dir.root() + "huge", names);
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->writeRow(values, 2.0));
+    const double small[20] = {0.5};
+    EXPECT_TRUE(file->writeRow(small, 3.0));
+    file.reset();
+    std::string content = readFile(dir.root() + "huge.csv");
+    std::size_t rowStart = content.find('\n') + 1;
+    std::size_t secondRow = content.find('\n', rowStart) + 1;
+    EXPECT_EQ(content.substr(rowStart, secondRow - rowStart), expected + "\n");
+    EXPECT_EQ(content.substr(secondRow, 18), "3.000000,0.500000,");
+}
+
 TEST(OutputFile, BuildsHeaderLongerThanTheInitialBuffer) {
     TempDir dir;
     std::vector<std::string> names;

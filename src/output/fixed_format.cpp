@@ -29,8 +29,10 @@ constexpr int kExponentBias = 1023;
 constexpr int kSignificandBits = 52;
 constexpr int kSmallestScaledExponent = -24;
 constexpr int kLargestScaledExponent = 31;
-// Fraction bits of |v| * 10^6 on each side of a tie that are left to stb_sprintf: 1/32.
-constexpr int kTieMarginShift = 5;
+// A micro-unit's fraction as 64 bits: the tie, and the distance from it (1/32) within which values
+// are left to stb_sprintf.
+constexpr std::uint64_t kHalf = std::uint64_t{1} << 63;
+constexpr std::uint64_t kTieMargin = std::uint64_t{1} << 59;
 constexpr std::uint64_t kMicrosPerUnit = 1000000;
 
 constexpr char kDigitPairs[] = "00010203040506070809"
@@ -48,38 +50,63 @@ void writePair(char* destination, std::uint32_t value) {
     std::memcpy(destination, kDigitPairs + 2 * value, 2);
 }
 
-// Writes "<integer>.<six decimals>" for a count of micro-units, with a leading minus when asked.
+// Writes the four digits of `value` < 10^4.
+void writeFour(char* destination, std::uint32_t value) {
+    std::uint32_t high = value / 100;
+    writePair(destination, high);
+    writePair(destination + 2, value - high * 100);
+}
+
+// Decimal digits of `value` (at least one).
+int decimalDigits(std::uint64_t value) {
+    static constexpr std::uint64_t kPowers[] = {
+        1,       10,       100,       1000,       10000,          100000,
+        1000000, 10000000, 100000000, 1000000000, 10000000000ull, 100000000000ull};
+    // floor(log10(2) * bit width) is the digit count or one less.
+    value |= 1;
+    int estimate = (std::bit_width(value) * 1233) >> 12;
+    return estimate + (value >= kPowers[estimate] ? 1 : 0);
+}
+
+// Writes "<integer>.<six decimals>" for a count of micro-units below 10^16, with a leading minus
+// when asked.
 std::size_t writeMicros(char* destination, bool negative, std::uint64_t micros) {
     std::uint64_t whole = micros / kMicrosPerUnit;
     std::uint32_t fraction = static_cast<std::uint32_t>(micros - whole * kMicrosPerUnit);
 
-    // The integer part is built backwards at the end of a scratch area, then copied.
-    char digits[20];
-    char* start = digits + sizeof digits;
-    while (whole >= 100) {
-        start -= 2;
-        writePair(start, static_cast<std::uint32_t>(whole % 100));
-        whole /= 100;
-    }
-    if (whole >= 10) {
-        start -= 2;
-        writePair(start, static_cast<std::uint32_t>(whole));
-    } else {
-        *--start = static_cast<char>('0' + whole);
-    }
-
     char* out = destination;
     if (negative)
         *out++ = '-';
-    std::size_t integerLength = static_cast<std::size_t>(digits + sizeof digits - start);
-    std::memcpy(out, start, integerLength);
-    out += integerLength;
-    *out++ = '.';
-    writePair(out, fraction / 10000);
-    writePair(out + 2, fraction / 100 % 100);
-    writePair(out + 4, fraction % 100);
-    out += 6;
-    return static_cast<std::size_t>(out - destination);
+    char* point = out + decimalDigits(whole);
+    *point = '.';
+    std::uint32_t fractionHigh = fraction / 10000;
+    writePair(point + 1, fractionHigh);
+    writeFour(point + 3, fraction - fractionHigh * 10000);
+
+    // The integer part, backwards from the point: eight digits at a time while there are more, then
+    // pairs.
+    char* digit = point;
+    while (whole >= 100000000) {
+        std::uint64_t rest = whole / 100000000;
+        std::uint32_t low = static_cast<std::uint32_t>(whole - rest * 100000000);
+        std::uint32_t lowHigh = low / 10000;
+        digit -= 8;
+        writeFour(digit, lowHigh);
+        writeFour(digit + 4, low - lowHigh * 10000);
+        whole = rest;
+    }
+    std::uint32_t small = static_cast<std::uint32_t>(whole);
+    while (small >= 100) {
+        std::uint32_t rest = small / 100;
+        digit -= 2;
+        writePair(digit, small - rest * 100);
+        small = rest;
+    }
+    if (small >= 10)
+        writePair(digit - 2, small);
+    else
+        digit[-1] = static_cast<char>('0' + small);
+    return static_cast<std::size_t>(point + 7 - destination);
 }
 
 std::size_t writeText(char* destination, bool negative, const char* text, std::size_t length) {
@@ -107,17 +134,16 @@ std::size_t formatFixedFast(char* destination, double value) {
     if (exponent > kLargestScaledExponent)
         return 0;
 
-    // |v| = significand * 2^-shift exactly, with 21 <= shift <= 76.
+    // |v| = significand * 2^-shift exactly, with 21 <= shift <= 76, so |v| * 10^6 is exact in 128 bits.
     significand |= std::uint64_t{1} << kSignificandBits;
     int shift = kSignificandBits - exponent;
     unsigned __int128 scaled = static_cast<unsigned __int128>(significand) * kMicrosPerUnit;
     std::uint64_t micros = static_cast<std::uint64_t>(scaled >> shift);
-    unsigned __int128 remainder = scaled - (static_cast<unsigned __int128>(micros) << shift);
-    unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
-    unsigned __int128 margin = static_cast<unsigned __int128>(1) << (shift - kTieMarginShift);
-    if (remainder + margin >= half && remainder <= half + margin)
+    // The fraction of a micro-unit, truncated to 64 bits: enough to place it against the tie margin.
+    std::uint64_t fraction = static_cast<std::uint64_t>((scaled << (128 - shift)) >> 64);
+    if (fraction - (kHalf - kTieMargin) <= 2 * kTieMargin)
         return 0;
-    if (remainder > half)
+    if (fraction > kHalf)
         ++micros;
     return writeMicros(destination, negative, micros);
 }

@@ -1,7 +1,5 @@
 #include "output/text_buffer.h"
 
-#include "output/fixed_format.h"
-
 #include <cstring>
 #include <new>
 
@@ -40,20 +38,6 @@ bool TextBuffer::append(std::string_view text) {
     if (!text.empty())
         std::memcpy(data_.get() + size_, text.data(), text.size());
     size_ += text.size();
-    return true;
-}
-
-bool TextBuffer::append(char character) {
-    if (!makeRoom(1))
-        return false;
-    data_[size_++] = character;
-    return true;
-}
-
-bool TextBuffer::appendFixed(double value) {
-    if (!makeRoom(kFixedRoom))
-        return false;
-    size_ += formatFixed(data_.get() + size_, value);
     return true;
 }
 

@@ -2,6 +2,8 @@
 // A growable text buffer for building CSV rows without allocating once warm, with the append that
 // writes a number as stb_sprintf's "%f" does.
 
+#include "output/fixed_format.h"
+
 #include <cstddef>
 #include <memory>
 #include <string_view>
@@ -23,10 +25,20 @@ public:
     // Empties the text and gives the memory back.
     void release();
     bool append(std::string_view text);
-    bool append(char character);
+    bool append(char character) {
+        if (size_ == capacity_ && !makeRoom(1))
+            return false;
+        data_[size_++] = character;
+        return true;
+    }
     // Appends `value` as "%f" text (six decimals, "NaN", "Inf", signs kept). The buffer keeps a
     // number's worst-case room free behind the text, growing when it has less.
-    bool appendFixed(double value);
+    bool appendFixed(double value) {
+        if (capacity_ - size_ < kFixedRoom && !makeRoom(kFixedRoom))
+            return false;
+        size_ += formatFixed(data_.get() + size_, value);
+        return true;
+    }
 
     const char* data() const { return data_.get(); }
     std::size_t size() const { return size_; }

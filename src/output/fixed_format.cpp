@@ -11,15 +11,16 @@ namespace loglathe {
 // How stb_sprintf rounds in "%f" mode, and why the integer conversion agrees with it.
 //
 // stb_sprintf scales |v| by a power of ten 10^p chosen from the binary exponent, in double-double
-// arithmetic, and truncates the product toward zero to an integer X' of 18 or 19 digits. The product
-// is good to about 2^-100 relative and X' < 2^63, so |X' - X| < 2 for the exact X = |v| * 10^p. It then
-// rounds X' half up at the sixth decimal: floor((X' + r/2) / r) with r = 10^(p-6), and prints that
-// many micro-units. For 2^-24 <= |v| < 2^32 every binade scales into 10^17 <= X < 2 * 10^18 (checked
-// for each binary exponent of the range), so the decimal exponent and digit count it derives are
-// those of v, and r >= 100. Its result is therefore the exactly rounded floor(|v| * 10^6 + 1/2)
-// unless |v| * 10^6 lies within 2/r <= 0.02 of a tie. Here |v| * 10^6 is computed exactly (the 53-bit
-// significand times 10^6 in 128 bits), rounded half up, and values within 1/32 of a tie are left to
-// stb_sprintf. Exact ties, common for multiples of 2^-7, are among those.
+// arithmetic, and takes the integer part of the product to within one unit: an integer X' of 18 or
+// 19 digits. The product is good to about 2^-100 relative and X' < 2^63, so |X' - X| < 2 for the exact
+// X = |v| * 10^p. It then rounds X' half up at the sixth decimal, floor((X' + r/2) / r) with
+// r = 10^(p-6), and prints that many micro-units. For 2^-24 <= |v| < 2^32 every binade scales into
+// 10^17 <= X < 2 * 10^18 (checked for each binary exponent of the range), so the decimal exponent and
+// digit count it derives are those of v, and r >= 100. Its result is therefore the exactly rounded
+// floor(|v| * 10^6 + 1/2) unless |v| * 10^6 lies within 2/r <= 0.02 of a tie. Here |v| * 10^6 is
+// computed exactly (the 53-bit significand times 10^6 in 128 bits), rounded half up, and values
+// within 1/32 of a tie are left to stb_sprintf. Exact ties, which every odd multiple of 2^-7 is, are
+// among those.
 //
 // Below 2^-24 (about 6e-8) stb_sprintf prints zero, as the exact rounding would.
 

@@ -28,8 +28,10 @@ namespace {
 // run short while still walking every path under the sanitizers.
 #if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__)
 constexpr int kPerDistribution = 2500000;
+constexpr int kLowestExhaustedBinade = 25;
 #else
 constexpr int kPerDistribution = 150000;
+constexpr int kLowestExhaustedBinade = 29;
 #endif
 
 // A small, fast, reproducible generator (splitmix64).
@@ -218,6 +220,24 @@ TEST(FixedFormat, MatchesStbNextToRoundingTies) {
         comparison.check(std::nextafter(exact, 1e300));
     }
     EXPECT_GT(comparison.fast(), 0);
+}
+
+// In the binade [2^e, 2^(e+1)) a value is k * 2^(e-52), and its count of micro-units has the
+// fraction of k * 15625 / 2^(46-e): the low 46-e bits of k decide it. Below 2^32, the top binades are
+// where stb_sprintf's rounding has least slack, so every fraction there is met, with random high bits.
+TEST(FixedFormat, MatchesStbForEveryMicroUnitFractionOfTheTopBinades) {
+    Random random(7);
+    Comparison comparison;
+    for (int binade = kLowestExhaustedBinade; binade <= 31; ++binade) {
+        int fractionBits = 46 - binade;
+        for (std::uint64_t low = 0; low < (std::uint64_t{1} << fractionBits); ++low) {
+            std::uint64_t significand =
+                (random.next() & ((std::uint64_t{1} << 52) - 1)) >> fractionBits << fractionBits;
+            std::uint64_t bits = (static_cast<std::uint64_t>(1023 + binade) << 52) | significand | low;
+            comparison.check(negatedSometimes(random, std::bit_cast<double>(bits)));
+        }
+    }
+    EXPECT_GT(comparison.fastShare(), 0.9);
 }
 
 TEST(FixedFormat, MatchesStbForIntegersAndShortDecimals) {

@@ -2,6 +2,9 @@
 // The DBC files the end-to-end tests convert with. The comments give the raw-to-physical rules that
 // the expected CSV values are worked out from.
 
+#include <cstdio>
+#include <string>
+
 namespace loglathe::testing {
 
 // A CAN database:
@@ -56,6 +59,15 @@ BA_ "TransportProtocolType" BO_ 2024 "ISOTP";
 BA_ "TransportProtocolType" BO_ 1536 "MUXTP#2:2:2:2";
 BA_ "SignalIgnore" SG_ 768 SensorStatus 1;
 )";
+
+// The payload of an EngineData frame with the given speed (a multiple of 0.25 rpm below 16384), a
+// coolant temperature of 50 degC and a closed throttle: its row reads "<rpm>,50.000000,0.000000".
+inline std::string engineData(double rpm) {
+    int raw = static_cast<int>(rpm * 4);
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%02X%02X5A0000000000", raw & 0xFF, (raw >> 8) & 0xFF);
+    return hex;
+}
 
 // A J1939 database (keys drop priority and source, and the destination of PDU1 groups):
 //   EEC1 (PGN 0xF004): ActualTorque = byte 2 - 125 [-125..125], EngineSpeed = 16 bits LE from byte 3

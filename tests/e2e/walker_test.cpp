@@ -16,15 +16,6 @@ namespace {
 constexpr long long kNoon = 1706659200 + 12 * 3600; // 2024-01-31 12:00:00 UTC
 constexpr int kFramesPerFile = 120;                 // about 6 KB of log, more than one 4096-byte buffer
 
-// EngineData of the CAN database with the given speed, a coolant temperature of 50 degC and a
-// closed throttle.
-std::string engineData(int rpm) {
-    int raw = rpm * 4;
-    char hex[17];
-    std::snprintf(hex, sizeof hex, "%02X%02X5A0000000000", raw & 0xFF, raw >> 8);
-    return hex;
-}
-
 // Split file `n` of session 1: frames every 100 ms from 12:0n:00, the speed counting up from 100 n.
 std::string splitFile(int n) {
     LogFile log;

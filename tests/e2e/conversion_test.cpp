@@ -20,6 +20,7 @@ LogFile layoutLog(const std::string& loggerId) {
     log.lines = {
         frame("31T23:59:59.000", 0x100, "800C821900000000"), // EngineData 800 rpm, 90 degC, 10 %
         frame("31T23:59:59.100", 0x123, "0102"),             // in no database
+        frame("31T23:59:59.150", 0x400, "0102030405060708"), // IgnoredMsg: never decoded
         frame("31T23:59:59.200", 0x300, "0066080000000007"), // SensorMux group 0: 21.50 degC
         frame("31T23:59:59.300", 0x300, "0194110000000007"), // SensorMux group 1: 45.00 %
         // EEC1 from source 0x00 (18 %, 800 rpm); the CAN database reads it as EngineExt (241).
@@ -68,7 +69,7 @@ std::map<std::string, std::string> expectedTree(const Variant& v) {
 }
 
 std::vector<Variant> variants() {
-    const Summaries eightFiles{1, 8, 0, 0, 0, 0, 8, 8, 14};
+    const Summaries eightFiles{1, 9, 0, 0, 0, 0, 8, 8, 14};
     const std::string request = "t,RequestedPgn\n";
     return {
         {{},
@@ -89,7 +90,7 @@ std::vector<Variant> variants() {
          "1A2B3C",
          "1A2B3C_out",
          {{"CAN1_EEC1", kEec1}, {"CAN1_Request", request + kRequestF9 + kRequestFA}},
-         Summaries{1, 8, 0, 0, 0, 0, 7, 8, 14}},
+         Summaries{1, 9, 0, 0, 0, 0, 7, 8, 14}},
         {{"--no-append-root"},
          "1A2B3C",
          "1A2B3C",

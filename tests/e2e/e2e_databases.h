@@ -13,6 +13,7 @@ namespace loglathe::testing {
 //   0x300 SensorMux:  SensorIndex = byte 0 (multiplexor); group 0 Temperature = signed 16 bits LE from
 //                     byte 1 x 0.01, group 1 Humidity = 16 bits LE from byte 1 x 0.01;
 //                     SensorStatus (byte 7) is ignored
+//   0x400 IgnoredMsg: ignored as a whole
 //   0x0CF00400 (extended) EngineExt: FirstByte = byte 0
 //   0x7E8 DiagResponse, 20 bytes over ISO-TP: ServiceId = byte 0, DataId = 16 bits LE from byte 1,
 //                     OdometerKm = 32 bits LE from byte 3 x 0.1, LastByte = byte 19
@@ -36,6 +37,9 @@ BO_ 768 SensorMux: 8 ECU
  SG_ Humidity m1 : 8|16@1+ (0.01,0) [0|100] "%" GW
  SG_ SensorStatus : 56|8@1+ (1,0) [0|0] "" GW
 
+BO_ 1024 IgnoredMsg: 8 ECU
+ SG_ Anything : 0|8@1+ (1,0) [0|255] "" GW
+
 BO_ 2364539904 EngineExt: 8 ECU
  SG_ FirstByte : 0|8@1+ (1,0) [0|255] "" GW
 
@@ -51,13 +55,16 @@ BO_ 1536 GatewayContainer: 64 GW
 BA_DEF_  "BusType" STRING ;
 BA_DEF_ BO_ "TransportProtocolType" STRING ;
 BA_DEF_ SG_ "SignalIgnore" INT 0 1;
+BA_DEF_ BO_ "MessageIgnore" INT 0 1;
 BA_DEF_DEF_ "BusType" "CAN";
 BA_DEF_DEF_ "TransportProtocolType" "";
 BA_DEF_DEF_ "SignalIgnore" 0;
+BA_DEF_DEF_ "MessageIgnore" 0;
 BA_ "BusType" "CAN";
 BA_ "TransportProtocolType" BO_ 2024 "ISOTP";
 BA_ "TransportProtocolType" BO_ 1536 "MUXTP#2:2:2:2";
 BA_ "SignalIgnore" SG_ 768 SensorStatus 1;
+BA_ "MessageIgnore" BO_ 1024 1;
 )";
 
 // The payload of an EngineData frame with the given speed (a multiple of 0.25 rpm below 16384), a

@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <random>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace loglathe::testing {
 namespace {
@@ -181,6 +183,60 @@ TEST(EndToEndWalker, AnInputItMayNotReadFailsAndTheOthersAreConverted) {
         // b.txt does not continue a.txt, which was never read: it names its own file.
         EXPECT_EQ(readTree(out), (std::map<std::string, std::string>{
                                      {kFolder + "00000001_00000002.csv", kHeader + rowsOf(2)}}));
+    }
+}
+
+TEST(EndToEndWalker, BadInputsFailAloneAndTheGoodOneIsConverted) {
+    constexpr long long kTerabyte = 1LL << 40;
+    constexpr long long kLongLine = 10LL << 20;
+    std::mt19937 random(7);
+    std::string garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage.push_back(i % 97 == 96 ? '\n' : static_cast<char>(0x80 | (random() & 0x7F)));
+    LogFile good;
+    good.lines = {frame("31T12:00:00.000", 0x100, engineData(800))};
+    std::string headerOnly = good.text().substr(0, good.text().find("Timestamp;"));
+
+    for (const std::string& tz : timeZones()) {
+        SCOPED_TRACE("TZ=" + tz);
+        TempDir dir;
+        std::string dbc = dir.write("powertrain.dbc", kCanDbc);
+        dir.write("logs/a_good.txt", good.text());
+        dir.write("logs/b_garbage.txt", garbage);
+        dir.write("logs/c_empty.txt", "");
+        dir.write("logs/d_header_only.txt", headerOnly);
+        dir.write("logs/e_long_line.txt", std::string(kLongLine, 'A'));
+        // Larger than memory: its whole-file buffer cannot be had.
+        std::filesystem::resize_file(dir.write("logs/f_huge.txt", ""), kTerabyte);
+        dir.mkdir("logs/x.txt");
+        // A FIFO inside a folder is not listed; one named on the command line is neither file nor folder.
+        ASSERT_EQ(::mkfifo(dir.path("logs/y.txt").c_str(), 0600), 0);
+        ASSERT_EQ(::mkfifo(dir.path("fifo.txt").c_str(), 0600), 0);
+        dir.mkdir("logs/z");
+        std::filesystem::create_directory_symlink("..", dir.path("logs/z/back"));
+        std::string out = dir.mkdir("out");
+
+        RunResult run = runLoglathe(
+            {"--verbosity=3", "--dbc-can1=" + dbc, "-O", out, dir.path("logs"), dir.path("fifo.txt")},
+            inZone(tz));
+
+        // 8 for the files that failed, 129 for the FIFO input.
+        EXPECT_EQ(run.status, 8 | 129);
+        EXPECT_EQ(countLines(run.err, " E Could not open log"), 4) << run.err;
+        EXPECT_EQ(countLines(run.err, " E Could not allocate buffer of size 1099511627776"), 1) << run.err;
+        EXPECT_EQ(countLines(run.err, " E Error during conversion of logs/"), 5) << run.err;
+        for (const char* name : {"b_garbage", "c_empty", "d_header_only", "e_long_line", "f_huge"})
+            EXPECT_EQ(countLines(run.err, std::string(" E Error during conversion of logs/") + name + ".txt"),
+                      1)
+                << run.err;
+        EXPECT_EQ(countLines(run.err, " W Skipping folder logs/z/back"), 1) << run.err;
+        EXPECT_EQ(splitLines(run.err).size(), 11u) << run.err;
+        // Every selected file counts towards the size, also those that failed.
+        uint64_t megabytes = static_cast<uint64_t>(kTerabyte + kLongLine) >> 20;
+        EXPECT_EQ(parseSummaries(run.out), (Summaries{6, 1, megabytes, 0, 0, 0, 1, 1, 3})) << run.out;
+        EXPECT_EQ(readTree(out), (std::map<std::string, std::string>{
+                                     {kFolder + "00000001_00000001.csv",
+                                      kHeader + "1706702400.000000,800.000000,50.000000,0.000000\n"}}));
     }
 }
 

@@ -86,6 +86,8 @@ RunResult runLoglathe(const std::vector<std::string>& args, const RunOptions& op
                                    static_cast<rlim_t>(options.openFilesLimit)};
             ::setrlimit(RLIMIT_NOFILE, &limit);
         }
+        // A pending alarm survives execve: a program that hangs ends the test instead of stalling it.
+        ::alarm(options.timeoutSeconds);
         ::execve(argp[0], argp.data(), envp.data());
         ::_exit(251);
     }

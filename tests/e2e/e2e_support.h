@@ -14,7 +14,7 @@
 namespace loglathe::testing {
 
 struct RunResult {
-    int status = -1;
+    int status = -1; // exit status, or 1000 + the number of the signal that ended the program
     std::string out; // standard output
     std::string err; // standard error
 };
@@ -25,6 +25,7 @@ struct RunOptions {
     bool withoutDacOverride = false; // run without the capabilities that let root ignore permissions
     long fileSizeLimit = -1;         // RLIMIT_FSIZE in bytes, or -1 to keep it
     long openFilesLimit = -1;        // RLIMIT_NOFILE, or -1 to keep it
+    unsigned timeoutSeconds = 60;    // a program still running then is ended by SIGALRM (status 1014)
 };
 
 // Options of a run in the time zone `tz`, the others at their defaults.

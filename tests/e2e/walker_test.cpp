@@ -230,7 +230,8 @@ TEST(EndToEndWalker, BadInputsFailAloneAndTheGoodOneIsConverted) {
                       1)
                 << run.err;
         EXPECT_EQ(countLines(run.err, " W Skipping folder logs/z/back"), 1) << run.err;
-        EXPECT_EQ(splitLines(run.err).size(), 11u) << run.err;
+        // No other warning or error (a sanitizer build adds a line of its own about the allocation).
+        EXPECT_EQ(countLines(run.err, " E ") + countLines(run.err, " W "), 11) << run.err;
         // Every selected file counts towards the size, also those that failed.
         uint64_t megabytes = static_cast<uint64_t>(kTerabyte + kLongLine) >> 20;
         EXPECT_EQ(parseSummaries(run.out), (Summaries{6, 1, megabytes, 0, 0, 0, 1, 1, 3})) << run.out;

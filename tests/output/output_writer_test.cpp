@@ -325,6 +325,8 @@ TEST_F(OutputWriterTest, IdentitiesSharingAPathWriteOneFileMappedByColumnName) {
     EXPECT_EQ(read(path), "t,A,B\n1706659200.000000,1.000000,2.000000\n1706659201.000000,3.000000,NaN\n");
     EXPECT_EQ(diag.count("has no column"), 0);
 
+    // A short frame first: the file still gets every column of the message, so the complete frames
+    // after it lose nothing.
     reset(WriterOptions{});
     start("L");
     send(0x10, {3}, kJan31);
@@ -332,9 +334,22 @@ TEST_F(OutputWriterTest, IdentitiesSharingAPathWriteOneFileMappedByColumnName) {
     send(0x10, {4, 5}, kJan31 + 2);
     EXPECT_TRUE(end());
     writer.reset();
-    EXPECT_EQ(read(path),
-              "t,A\n1706659200.000000,3.000000\n1706659201.000000,1.000000\n1706659202.000000,4.000000\n");
-    EXPECT_EQ(diag.count("has no column \"B\""), 1);
+    EXPECT_EQ(read(path), "t,A,B\n1706659200.000000,3.000000,NaN\n1706659201.000000,1.000000,2.000000\n"
+                          "1706659202.000000,4.000000,5.000000\n");
+    EXPECT_EQ(diag.count("has no column"), 0);
+
+    // A second version of the database on the channel names the same file with another signal,
+    // which has no column there: it is dropped with one warning for the file.
+    addMessage(addDb(1, BusType::Can), "P", 0x10, {{"A"}, {"C", 8}});
+    reset(WriterOptions{});
+    start("L");
+    send(0x10, {6, 7}, kJan31);
+    send(0x10, {8, 9}, kJan31 + 1);
+    EXPECT_TRUE(end());
+    writer.reset();
+    EXPECT_EQ(read(path), "t,A,B\n1706659200.000000,6.000000,7.000000\n1706659200.000000,6.000000,NaN\n"
+                          "1706659201.000000,8.000000,9.000000\n1706659201.000000,8.000000,NaN\n");
+    EXPECT_EQ(diag.count("has no column \"C\""), 1);
 }
 
 TEST_F(OutputWriterTest, ReturningSessionAppendsWhileOlderRunsAreTruncated) {

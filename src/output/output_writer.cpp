@@ -346,8 +346,13 @@ Binding* Writer::bindingFor(const MessageKey& key) {
                             static_cast<uint8_t>(options_.pgnDstMerge ? 0 : key.destination),
                             key.hasDestination};
     appendBytes(identity_, addresses);
-    for (const DecodedSignal& signal : decoded_.values)
+    for (const DecodedSignal& signal : decoded_.values) {
         appendBytes(identity_, signal.nameHash);
+        // The path depends on each multiplexor's value; so must the identity, or a short frame of
+        // one group would follow another group's file.
+        if (signal.isMultiplexor)
+            appendBytes(identity_, signal.value);
+    }
 
     auto found = bindings_.find(std::string_view(identity_));
     if (found != bindings_.end())

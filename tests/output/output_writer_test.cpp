@@ -314,6 +314,22 @@ TEST_F(OutputWriterTest, MultiplexedMessageGetsOneFilePerSelectedGroup) {
     EXPECT_EQ(read("L_out/CAN1_Half_Sel_M01" + day), "t,Sel,Other\n1706659200.000000,1.500000,22.000000\n");
 }
 
+TEST_F(OutputWriterTest, ShortMultiplexedFramesFollowTheirOwnGroup) {
+    MessageDb& db = addDb(1, BusType::Can);
+    DbMessage& mx = addMessage(db, "Mx", 0x10, {{"Sel", 0, 8}});
+    addSignal(addMuxGroup(mx.signals[0].muxGroups, 0, 0)->signals, "G0", layoutOf({"G0", 8, 16}), false);
+    start("L");
+    send(0x10, {3}, kJan31);      // selects no group: no multiplexor part
+    send(0x10, {0}, kJan31 + 1);  // group 0, too short for G0
+    send(0x10, {0, 1, 2}, kJan31 + 2);
+    writer.reset();
+    const std::string day = "/2024/01/31/00000001_00000001.csv";
+    EXPECT_EQ(tree(), (Files{"L_out/CAN1_Mx" + day, "L_out/CAN1_Mx_Sel_M00" + day}));
+    EXPECT_EQ(read("L_out/CAN1_Mx" + day), "t,Sel\n1706659200.000000,3.000000\n");
+    EXPECT_EQ(read("L_out/CAN1_Mx_Sel_M00" + day),
+              "t,Sel,G0\n1706659201.000000,0.000000,NaN\n1706659202.000000,0.000000,513.000000\n");
+}
+
 TEST_F(OutputWriterTest, IdentitiesSharingAPathWriteOneFileMappedByColumnName) {
     addMessage(addDb(1, BusType::Can), "P", 0x10, {{"A"}, {"B", 8}});
     const std::string path = "L_out/CAN1_P/2024/01/31/00000001_00000001.csv";

@@ -1,6 +1,7 @@
 #include "output/output_writer.h"
 
 #include "db/signal_decode.h"
+#include "db/walk_stack.h"
 #include "output/output_file.h"
 #include "platform/diag_log.h"
 
@@ -89,6 +90,42 @@ struct TextHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
 };
+
+// The columns of a message's file: the non-ignored signals that a complete frame with the same
+// multiplexor values gives, in decoding order. A frame too short for some signals thus creates a file
+// whose header still holds them (NaN in its own row), and the complete frames after it lose nothing.
+// For a complete frame these are exactly the decoded signals.
+void completeColumns(const DbMessage& message, const std::vector<DecodedSignal>& decoded,
+                     std::vector<std::string>& columns) {
+    struct Level {
+        const std::vector<DbSignal>* signals;
+        std::size_t index;
+    };
+    WalkStack<Level> stack;
+    stack.push({&message.signals, 0});
+    std::size_t next = 0; // the next decoded value, in the same depth-first order
+    while (!stack.empty()) {
+        Level& level = stack.top();
+        if (level.index >= level.signals->size()) {
+            stack.pop();
+            continue;
+        }
+        const DbSignal& signal = (*level.signals)[level.index++];
+        if (!signal.ignored)
+            columns.emplace_back(signal.name);
+        // Decoded values name the database's own strings, so identity tells which signal they are.
+        bool wasDecoded = next < decoded.size() && decoded[next].name.data() == signal.name.data();
+        if (!wasDecoded)
+            continue;
+        double value = decoded[next++].value;
+        for (const MuxGroup& group : signal.muxGroups) {
+            if (static_cast<double>(group.from) <= value && value <= static_cast<double>(group.to)) {
+                stack.push({&group.signals, 0});
+                break;
+            }
+        }
+    }
+}
 
 template <typename T> void appendBytes(std::string& out, const T& value) {
     out.append(reinterpret_cast<const char*>(&value), sizeof value);
@@ -309,8 +346,13 @@ Binding* Writer::bindingFor(const MessageKey& key) {
                             static_cast<uint8_t>(options_.pgnDstMerge ? 0 : key.destination),
                             key.hasDestination};
     appendBytes(identity_, addresses);
-    for (const DecodedSignal& signal : decoded_.values)
+    for (const DecodedSignal& signal : decoded_.values) {
         appendBytes(identity_, signal.nameHash);
+        // The path depends on each multiplexor's value; so must the identity, or a short frame of
+        // one group would follow another group's file.
+        if (signal.isMultiplexor)
+            appendBytes(identity_, signal.value);
+    }
 
     auto found = bindings_.find(std::string_view(identity_));
     if (found != bindings_.end())
@@ -364,10 +406,7 @@ FileEntry* Writer::fileFor(const std::string& relativePath) {
     std::string fullPath;
     fsJoin(root_, relativePath, fullPath);
     std::vector<std::string> columns;
-    columns.reserve(decoded_.values.size());
-    for (const DecodedSignal& signal : decoded_.values)
-        if (!signal.ignored)
-            columns.emplace_back(signal.name);
+    completeColumns(*decoded_.message, decoded_.values, columns);
 
     makeRoomForOneMore();
     std::unique_ptr<OutputFile> file;

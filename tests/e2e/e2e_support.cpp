@@ -1,11 +1,13 @@
 #include "e2e/e2e_support.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -72,6 +74,9 @@ RunResult runLoglathe(const std::vector<std::string>& args, const RunOptions& op
         if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0)
             ::_exit(250);
         if (options.fileSizeLimit >= 0) {
+            // The program must cope with the limit itself: it starts with the default action of
+            // SIGXFSZ (termination) whatever this test process does with the signal.
+            ::signal(SIGXFSZ, SIG_DFL);
             struct rlimit limit = {static_cast<rlim_t>(options.fileSizeLimit),
                                    static_cast<rlim_t>(options.fileSizeLimit)};
             ::setrlimit(RLIMIT_FSIZE, &limit);
@@ -81,6 +86,8 @@ RunResult runLoglathe(const std::vector<std::string>& args, const RunOptions& op
                                    static_cast<rlim_t>(options.openFilesLimit)};
             ::setrlimit(RLIMIT_NOFILE, &limit);
         }
+        // A pending alarm survives execve: a program that hangs ends the test instead of stalling it.
+        ::alarm(options.timeoutSeconds);
         ::execve(argp[0], argp.data(), envp.data());
         ::_exit(251);
     }
@@ -125,6 +132,66 @@ std::string LogFile::text() const {
     for (const std::string& line : lines)
         t << line << "\n";
     return t.str();
+}
+
+std::string frame(const std::string& time, uint32_t id, const std::string& hexData, bool extended) {
+    char fields[48];
+    std::snprintf(fields, sizeof fields, ";%d;%X;%zu;", extended ? 1 : 0, id, hexData.size() / 2);
+    return time + fields + hexData;
+}
+
+std::string frame(const std::string& time, uint32_t id, const std::vector<uint8_t>& data, bool extended) {
+    std::string hex;
+    char digits[3];
+    for (uint8_t byte : data) {
+        std::snprintf(digits, sizeof digits, "%02X", byte);
+        hex += digits;
+    }
+    return frame(time, id, hex, extended);
+}
+
+std::ostream& operator<<(std::ostream& out, const Summaries& s) {
+    return out << "{reader " << s.readerFiles << " files, " << s.readerMessages << " messages, "
+               << s.readerMegabytes << " MB; tp " << s.tpSuccessful << " successful, " << s.tpFailed
+               << " failed, " << s.tpUnfinished << " unfinished; writer " << s.writerFiles << " files, "
+               << s.writerMessages << " messages, " << s.writerSignals << " signals}";
+}
+
+std::optional<Summaries> parseSummaries(const std::string& out) {
+    static const std::string separator(79, '-');
+    static const std::regex layout(
+        separator + "\nReader summary\n- Files: (\\d+)\n- Messages: (\\d+)\n- Size: (\\d+) MB\n" + separator +
+        "\nTransport protocol summary\n- Successful sessions: (\\d+)\n"
+        "- Failed sessions: (\\d+)\n- Unfinished sessions: (\\d+)\n" +
+        separator + "\nWriter summary\n- Files: (\\d+)\n- Messages: (\\d+)\n- Signals: (\\d+)\n" + separator +
+        "\nExecution time: \\d+ s\n" + separator + "\n");
+    std::smatch match;
+    if (!std::regex_match(out, match, layout))
+        return std::nullopt;
+    auto number = [&](int group) { return std::stoull(match[group].str()); };
+    return Summaries{number(1), number(2), number(3), number(4), number(5),
+                     number(6), number(7), number(8), number(9)};
+}
+
+int countLines(const std::string& text, std::string_view part) {
+    int n = 0;
+    for (const std::string& line : splitLines(text))
+        if (line.find(part) != std::string::npos)
+            ++n;
+    return n;
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
 }
 
 } // namespace loglathe::testing

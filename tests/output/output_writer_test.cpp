@@ -314,6 +314,22 @@ TEST_F(OutputWriterTest, MultiplexedMessageGetsOneFilePerSelectedGroup) {
     EXPECT_EQ(read("L_out/CAN1_Half_Sel_M01" + day), "t,Sel,Other\n1706659200.000000,1.500000,22.000000\n");
 }
 
+TEST_F(OutputWriterTest, ShortMultiplexedFramesFollowTheirOwnGroup) {
+    MessageDb& db = addDb(1, BusType::Can);
+    DbMessage& mx = addMessage(db, "Mx", 0x10, {{"Sel", 0, 8}});
+    addSignal(addMuxGroup(mx.signals[0].muxGroups, 0, 0)->signals, "G0", layoutOf({"G0", 8, 16}), false);
+    start("L");
+    send(0x10, {3}, kJan31);      // selects no group: no multiplexor part
+    send(0x10, {0}, kJan31 + 1);  // group 0, too short for G0
+    send(0x10, {0, 1, 2}, kJan31 + 2);
+    writer.reset();
+    const std::string day = "/2024/01/31/00000001_00000001.csv";
+    EXPECT_EQ(tree(), (Files{"L_out/CAN1_Mx" + day, "L_out/CAN1_Mx_Sel_M00" + day}));
+    EXPECT_EQ(read("L_out/CAN1_Mx" + day), "t,Sel\n1706659200.000000,3.000000\n");
+    EXPECT_EQ(read("L_out/CAN1_Mx_Sel_M00" + day),
+              "t,Sel,G0\n1706659201.000000,0.000000,NaN\n1706659202.000000,0.000000,513.000000\n");
+}
+
 TEST_F(OutputWriterTest, IdentitiesSharingAPathWriteOneFileMappedByColumnName) {
     addMessage(addDb(1, BusType::Can), "P", 0x10, {{"A"}, {"B", 8}});
     const std::string path = "L_out/CAN1_P/2024/01/31/00000001_00000001.csv";
@@ -325,6 +341,8 @@ TEST_F(OutputWriterTest, IdentitiesSharingAPathWriteOneFileMappedByColumnName) {
     EXPECT_EQ(read(path), "t,A,B\n1706659200.000000,1.000000,2.000000\n1706659201.000000,3.000000,NaN\n");
     EXPECT_EQ(diag.count("has no column"), 0);
 
+    // A short frame first: the file still gets every column of the message, so the complete frames
+    // after it lose nothing.
     reset(WriterOptions{});
     start("L");
     send(0x10, {3}, kJan31);
@@ -332,9 +350,22 @@ TEST_F(OutputWriterTest, IdentitiesSharingAPathWriteOneFileMappedByColumnName) {
     send(0x10, {4, 5}, kJan31 + 2);
     EXPECT_TRUE(end());
     writer.reset();
-    EXPECT_EQ(read(path),
-              "t,A\n1706659200.000000,3.000000\n1706659201.000000,1.000000\n1706659202.000000,4.000000\n");
-    EXPECT_EQ(diag.count("has no column \"B\""), 1);
+    EXPECT_EQ(read(path), "t,A,B\n1706659200.000000,3.000000,NaN\n1706659201.000000,1.000000,2.000000\n"
+                          "1706659202.000000,4.000000,5.000000\n");
+    EXPECT_EQ(diag.count("has no column"), 0);
+
+    // A second version of the database on the channel names the same file with another signal,
+    // which has no column there: it is dropped with one warning for the file.
+    addMessage(addDb(1, BusType::Can), "P", 0x10, {{"A"}, {"C", 8}});
+    reset(WriterOptions{});
+    start("L");
+    send(0x10, {6, 7}, kJan31);
+    send(0x10, {8, 9}, kJan31 + 1);
+    EXPECT_TRUE(end());
+    writer.reset();
+    EXPECT_EQ(read(path), "t,A,B\n1706659200.000000,6.000000,7.000000\n1706659200.000000,6.000000,NaN\n"
+                          "1706659201.000000,8.000000,9.000000\n1706659201.000000,8.000000,NaN\n");
+    EXPECT_EQ(diag.count("has no column \"C\""), 1);
 }
 
 TEST_F(OutputWriterTest, ReturningSessionAppendsWhileOlderRunsAreTruncated) {

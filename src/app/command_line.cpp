@@ -370,7 +370,6 @@ bool parseCommandLine(RunConfig& config, int argc, char** argv, int* status) {
         return false;
     }
     if (errors > 0) {
-        *status = 128;
         *status = parseErrorStatus(table, front.end);
         return false;
     }

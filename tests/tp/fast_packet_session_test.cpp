@@ -15,11 +15,7 @@ using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kId = 0x09F80123;
 
 TpResult feed(FastPacketSession& session, Bytes bytes, LogRecord* out = nullptr) {
-    LogRecord record = extendedFrame(kId, std::move(bytes));
-    TpResult result = session.process(record);
-    if (out)
-        *out = record;
-    return result;
+    return testing::processFrame(session, extendedFrame(kId, std::move(bytes)), out);
 }
 
 TEST(FastPacketSession, TenByteMessageDropsTheSurplusOfItsLastFrame) {

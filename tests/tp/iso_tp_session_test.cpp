@@ -16,11 +16,7 @@ using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kId = 0x7E8;
 
 TpResult feed(IsoTpSession& session, Bytes bytes, LogRecord* out = nullptr) {
-    LogRecord record = frame(kId, std::move(bytes));
-    TpResult result = session.process(record);
-    if (out)
-        *out = record;
-    return result;
+    return testing::processFrame(session, frame(kId, std::move(bytes)), out);
 }
 
 TEST(IsoTpSession, SingleFrameKeepsItsDataAndDropsThePadding) {

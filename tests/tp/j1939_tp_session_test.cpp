@@ -20,11 +20,7 @@ constexpr uint32_t kRtsCm = 0x1CEC1025;
 constexpr uint32_t kRtsDt = 0x1CEB1025;
 
 TpResult feed(J1939TpSession& session, uint32_t id, Bytes bytes, LogRecord* out = nullptr) {
-    LogRecord record = extendedFrame(id, std::move(bytes));
-    TpResult result = session.process(record);
-    if (out)
-        *out = record;
-    return result;
+    return testing::processFrame(session, extendedFrame(id, std::move(bytes)), out);
 }
 
 Bytes announce(uint8_t control, uint16_t size, uint32_t pgn) {

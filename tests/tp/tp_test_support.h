@@ -5,6 +5,7 @@
 #include "input/message_sink.h"
 #include "platform/diag_log.h"
 #include "support/diag_capture.h"
+#include "tp/tp_session.h"
 
 #include <gtest/gtest.h>
 
@@ -62,6 +63,15 @@ inline std::vector<uint8_t> counting(std::size_t count, uint8_t first) {
     for (std::size_t i = 0; i < count; ++i)
         bytes[i] = uint8_t(first + i);
     return bytes;
+}
+
+// Hands one frame to a session; `out`, when given, receives the record afterwards (the whole message
+// on completion).
+inline TpResult processFrame(TpSession& session, LogRecord record, LogRecord* out = nullptr) {
+    TpResult result = session.process(record);
+    if (out)
+        *out = std::move(record);
+    return result;
 }
 
 inline std::vector<uint8_t> concat(std::vector<uint8_t> head, const std::vector<uint8_t>& tail) {

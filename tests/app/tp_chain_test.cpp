@@ -1,5 +1,6 @@
 #include "app/tp_chain.h"
 
+#include "support/numbered_name.h"
 #include "tp/tp_test_support.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,7 @@ std::unique_ptr<MessageDb> dbWith(BusType bus, std::vector<std::tuple<DbMsgKey, 
     auto db = createMessageDb(bus);
     int n = 0;
     for (const auto& [key, tp, parameter] : messages)
-        dbAddMessage(*db, "M" + std::to_string(n++), key, 8, tp, parameter, false);
+        dbAddMessage(*db, testing::numberedName("M", n++), key, 8, tp, parameter, false);
     return db;
 }
 

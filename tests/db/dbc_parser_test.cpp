@@ -2,6 +2,7 @@
 
 #include "db/signal_decode.h"
 #include "diag_capture.h"
+#include "support/numbered_name.h"
 
 #include <gtest/gtest.h>
 
@@ -438,7 +439,7 @@ TEST(DbcParser, PlacesADeepReverseChainOfMultiplexors) {
     auto db = parse(reverseChain(kDepth));
     ASSERT_TRUE(db);
     const DbMessage* message = dbFind(db.get(), 1);
-    const DbSignal* deepest = findSignalByName(message->signals, "S" + std::to_string(kDepth - 1));
+    const DbSignal* deepest = findSignalByName(message->signals, testing::numberedName("S", kDepth - 1));
     ASSERT_TRUE(deepest);
     const DbSignal* level = &message->signals.at(0);
     int depth = 1;

@@ -1,6 +1,7 @@
 #include "db/signal_decode.h"
 
 #include "diag_capture.h"
+#include "support/numbered_name.h"
 
 #include <cmath>
 #include <cstring>
@@ -241,8 +242,8 @@ TEST(SignalDecode, DeepMultiplexorChainDecodesAndReleasesWithoutRecursion) {
     DbMessage* message = dbAddMessage(*db, "Deep", 1, 1, TransportProtocolType::None, "", false);
     std::vector<DbSignal>* level = &message->signals;
     for (int i = 0; i < kDepth; ++i) {
-        DbSignal* mux =
-            addSignal(*level, "M" + std::to_string(i), layout(true, SignalValueType::Unsigned, 0, 1), false);
+        DbSignal* mux = addSignal(*level, testing::numberedName("M", i),
+                                  layout(true, SignalValueType::Unsigned, 0, 1), false);
         level = &addMuxGroup(mux->muxGroups, 0, 0)->signals;
     }
     addSignal(*level, "Leaf", layout(true, SignalValueType::Unsigned, 0, 8), false);

@@ -2,6 +2,7 @@
 
 #include "read_file.h"
 #include "resource_limits.h"
+#include "support/numbered_name.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -54,7 +55,7 @@ TEST(OutputFile, ManyValuesFormatLikeFewValuesExtended) {
     std::vector<double> values;
     std::string expected = "1.500000";
     for (int i = 0; i < 12; ++i) {
-        names.push_back("S" + std::to_string(i));
+        names.push_back(testing::numberedName("S", i));
         values.push_back(i * 0.25 - 1.0);
         char number[32];
         std::snprintf(number, sizeof number, ",%f", i * 0.25 - 1.0);
@@ -76,7 +77,7 @@ TEST(OutputFile, GrowsTheRowBufferForValuesOfHugeMagnitude) {
     std::string number = "-1797693134862315709" + std::string(309 - 19, '0') + ".000000";
     std::string expected = "2.000000";
     for (int i = 0; i < 20; ++i) {
-        names.push_back("S" + std::to_string(i));
+        names.push_back(testing::numberedName("S", i));
         values.push_back(-std::numeric_limits<double>::max());
         expected += ",";
         expected += number;

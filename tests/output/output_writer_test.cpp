@@ -3,6 +3,7 @@
 #include "diag_capture.h"
 #include "read_file.h"
 #include "resource_limits.h"
+#include "support/numbered_name.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -393,7 +394,7 @@ TEST_F(OutputWriterTest, MoreFilesThanTheDescriptorLimitLoseNoRows) {
     MessageDb& db = addDb(1, BusType::Can);
     constexpr uint32_t kMessages = 200;
     for (uint32_t i = 0; i < kMessages; ++i)
-        addMessage(db, "M" + std::to_string(i), 0x100 + i, {{"V"}});
+        addMessage(db, testing::numberedName("M", i), 0x100 + i, {{"V"}});
     {
         outputtest::ScopedLimit limit(RLIMIT_NOFILE, 64);
         ASSERT_TRUE(limit.ok());

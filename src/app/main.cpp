@@ -2,6 +2,7 @@
 // summaries, release everything in order, and return the exit status.
 
 #include "app/command_line.h"
+#include "app/progress.h"
 #include "app/run_config.h"
 #include "app/run_summary.h"
 #include "app/tp_chain.h"
@@ -29,7 +30,7 @@ int run(int argc, char** argv) {
 
     // The walker and the writer keep references to these option blocks for the whole run.
     const WriterOptions writerOptions = config->writerOptions();
-    const WalkerOptions walkerOptions = config->walkerOptions();
+    WalkerOptions walkerOptions = config->walkerOptions();
     auto writer = writerCreate(*config->outputRoot(), config->canDbs, config->linDbs, writerOptions);
     if (!writer) {
         runConfigFree(config);
@@ -41,6 +42,9 @@ int run(int argc, char** argv) {
         writer.reset();
         return kStatusSetup;
     }
+    // Declared before the walker, which reports to it, so that it outlives the walker.
+    auto progress = progressCreate(walkerOptions.nonInteractive, *config->inputRoot, config->inputs);
+    walkerOptions.observer = progress.get();
     auto walker = inputWalkerCreate(*config->inputRoot, *config->outputRoot(), walkerOptions, *chain->walkerSink);
     if (!walker) {
         runConfigFree(config);
@@ -53,6 +57,8 @@ int run(int argc, char** argv) {
     totals.clockStart = std::clock();
     status = walker->run(config->inputs);
     totals.clockEnd = std::clock();
+    if (progress)
+        progress->finish(); // standard output gets the summaries on a clean line
 
     totals.files = walker->fileCount();
     totals.records = walker->recordCount();

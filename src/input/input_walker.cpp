@@ -67,6 +67,7 @@ private:
     int convert(const std::string& name, const std::string& outputName);
     int feedSink(const std::string& name, std::unique_ptr<ByteStream>& stream,
                  std::unique_ptr<LogReader>& reader, const FileInfo& info, bool continuation);
+    void reportAdvance(int64_t positionInFile);
 
     FileSystem& inputRoot_;
     [[maybe_unused]] FileSystem& outputRoot_; // held for the run; nothing is made below it here
@@ -76,6 +77,8 @@ private:
     uint64_t fileCount_ = 0;
     uint64_t recordCount_ = 0;
     uint64_t byteCount_ = 0;
+    uint64_t filesDone_ = 0; // for the observer only
+    uint64_t bytesDone_ = 0;
     FileInfo previous_;
     LogRecord record_;
     std::vector<FolderId> descent_;
@@ -150,11 +153,15 @@ int Walker::walkFolder(const std::string& name, const std::string& outputName, c
 }
 
 int Walker::processFile(const std::string& name, const std::string& outputName, uint64_t size) {
-    if (!isLogExtension(pathExtension(name)))
+    if (!isLogFileName(name))
         return kWalkOk;
     ++fileCount_;
     byteCount_ += size;
+    reportAdvance(0);
     int result = convert(name, outputName);
+    ++filesDone_;
+    bytesDone_ += size;
+    reportAdvance(0);
     if (result == kWalkFileFailed)
         diagLog(kDiagError, "Error during conversion of %.*s", nameLength(name), name.data());
     return result;
@@ -235,6 +242,8 @@ int Walker::feedSink(const std::string& name, std::unique_ptr<ByteStream>& strea
                 ok = false;
                 break;
             }
+            if (recordCount_ % kWalkAdvanceStride == 0)
+                reportAdvance(streamTell(stream.get()));
         }
     } else {
         diagLog(kDiagError, "Error on new file");
@@ -257,7 +266,18 @@ int Walker::feedSink(const std::string& name, std::unique_ptr<ByteStream>& strea
     return kWalkOk;
 }
 
+void Walker::reportAdvance(int64_t positionInFile) {
+    if (options_.observer)
+        options_.observer->onWalkAdvance(
+            {filesDone_, recordCount_,
+             bytesDone_ + static_cast<uint64_t>(std::max<int64_t>(positionInFile, 0))});
+}
+
 } // namespace
+
+bool isLogFileName(std::string_view name) {
+    return isLogExtension(pathExtension(name));
+}
 
 std::unique_ptr<InputWalker> inputWalkerCreate(FileSystem& inputRoot, FileSystem& outputRoot,
                                                const WalkerOptions& options, MessageSink& sink) {

@@ -7,15 +7,37 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace loglathe {
+
+// How far a walk has come, for a display that watches it.
+struct WalkAdvance {
+    uint64_t filesDone = 0; // log files finished, whatever their result
+    uint64_t records = 0;   // data lines read so far
+    uint64_t bytesDone = 0; // bytes of the finished log files plus the position in the current one
+};
+
+// Watches a walk from outside (the progress line on a terminal). The walker calls it before and
+// after each log file and every kWalkAdvanceStride records in between, never once per record.
+class WalkObserver {
+public:
+    virtual ~WalkObserver() = default;
+    virtual void onWalkAdvance(const WalkAdvance& advance) = 0;
+};
+
+constexpr uint64_t kWalkAdvanceStride = 4096;
+
+// True for the names the walker converts: extension "txt" in any letter case.
+bool isLogFileName(std::string_view name);
 
 struct WalkerOptions {
     bool deleteConverted = false;
     bool noAppendRoot = false;
     bool nonInteractive = false;
-    int64_t bufferSize = -1; // 0: unbuffered; > 0: buffer of that size; < 0: the whole file
+    int64_t bufferSize = -1;          // 0: unbuffered; > 0: buffer of that size; < 0: the whole file
+    WalkObserver* observer = nullptr; // optional; must outlive the walk
 };
 
 // Result codes of a walk, combined by bitwise OR over the inputs.

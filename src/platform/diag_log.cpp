@@ -19,6 +19,8 @@ void diagSetOutputLevel(int level) { detail::diagOutputLevel = level; }
 
 namespace {
 
+std::atomic<const char*> lineLead{""};
+
 // Cache of the broken-down local time of the last whole second, so that localtime_r runs at most
 // once per second while lines keep coming. The guard word holds a reader count in its low 30 bits,
 // "cache invalid" in bit 30 and "writer active" in bit 31; it starts invalid.
@@ -93,11 +95,16 @@ std::size_t diagFormatLine(char* out, int level, const char* format, va_list arg
     return n;
 }
 
+void diagSetLineLead(const char* lead) { lineLead.store(lead ? lead : "", std::memory_order_relaxed); }
+
 void diagWrite(int level, const char* format, ...) {
-    char line[kDiagLineMax + 1];
+    char line[kDiagLeadMax + kDiagLineMax + 1];
+    const char* lead = lineLead.load(std::memory_order_relaxed);
+    std::size_t leadLength = strnlen(lead, kDiagLeadMax);
+    std::memcpy(line, lead, leadLength);
     va_list args;
     va_start(args, format);
-    std::size_t n = diagFormatLine(line, level, format, args);
+    std::size_t n = leadLength + diagFormatLine(line + leadLength, level, format, args);
     va_end(args);
     ssize_t ignored = ::write(2, line, n);
     (void)ignored;

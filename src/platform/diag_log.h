@@ -35,6 +35,12 @@ inline bool diagEnabled(int level) { return level >= detail::diagOutputLevel; }
 // at least kDiagLineMax + 1 bytes, and answers its length. Exposed for tests.
 std::size_t diagFormatLine(char* out, int level, const char* format, va_list args);
 
+// Text written in front of every line by the same write(2), at most kDiagLeadMax bytes; empty by
+// default. A progress line on a terminal sets the sequence that erases it, so that a diagnostics line
+// replaces it instead of continuing it. The text must stay valid until it is replaced.
+constexpr std::size_t kDiagLeadMax = 16;
+void diagSetLineLead(const char* lead);
+
 // Writes one line with a single write(2) on descriptor 2. Does not check the output level.
 void diagWrite(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 

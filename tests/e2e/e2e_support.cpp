@@ -1,5 +1,6 @@
 #include "e2e/e2e_support.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -7,10 +8,12 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <pty.h>
 #include <regex>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -39,6 +42,57 @@ bool canDropDacOverride() {
     return answer == 1;
 }
 
+namespace {
+
+// The environment of a run: the inherited one with TZ and the entries of `extra` replaced.
+std::vector<std::string> runEnvironment(const RunOptions& options) {
+    std::vector<std::string> replace = options.environment;
+    replace.push_back("TZ=" + options.tz);
+    auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=') + 1); };
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        bool replaced = false;
+        for (const std::string& r : replace)
+            replaced = replaced || nameOf(entry) == nameOf(r);
+        if (!replaced)
+            env.push_back(entry);
+    }
+    env.insert(env.end(), replace.begin(), replace.end());
+    return env;
+}
+
+// Opens a pseudo-terminal in raw mode, 100 columns wide. False when none can be had.
+bool openRawTerminal(int& master, int& slave) {
+    struct winsize size {};
+    size.ws_row = 24;
+    size.ws_col = 100;
+    if (::openpty(&master, &slave, nullptr, nullptr, &size) != 0)
+        return false;
+    struct termios mode {};
+    ::tcgetattr(slave, &mode);
+    ::cfmakeraw(&mode);
+    ::tcsetattr(slave, TCSANOW, &mode);
+    return true;
+}
+
+// Everything written to the terminal until its last writer has closed it.
+std::string drainTerminal(int master) {
+    std::string text;
+    char chunk[4096];
+    for (;;) {
+        ssize_t n = ::read(master, chunk, sizeof chunk);
+        if (n > 0)
+            text.append(chunk, static_cast<std::size_t>(n));
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            return text; // EIO once the program has ended
+    }
+}
+
+} // namespace
+
 RunResult runLoglathe(const std::vector<std::string>& args, const RunOptions& options) {
     TempDir capture;
     std::string outPath = capture.path("stdout");
@@ -55,22 +109,23 @@ RunResult runLoglathe(const std::vector<std::string>& args, const RunOptions& op
         argp.push_back(a.data());
     argp.push_back(nullptr);
 
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "TZ=", 3) != 0)
-            env.emplace_back(*e);
-    env.push_back("TZ=" + options.tz);
+    std::vector<std::string> env = runEnvironment(options);
     std::vector<char*> envp;
     for (std::string& e : env)
         envp.push_back(e.data());
     envp.push_back(nullptr);
 
+    int master = -1, slave = -1;
+    if (options.stderrTerminal && !openRawTerminal(master, slave))
+        return RunResult{};
     pid_t pid = ::fork();
     if (pid == 0) {
         int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = slave >= 0 ? slave : ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(out, 1);
         ::dup2(err, 2);
+        if (master >= 0)
+            ::close(master);
         if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0)
             ::_exit(250);
         if (options.fileSizeLimit >= 0) {
@@ -92,11 +147,17 @@ RunResult runLoglathe(const std::vector<std::string>& args, const RunOptions& op
         ::_exit(251);
     }
     RunResult result;
+    if (master >= 0) {
+        ::close(slave);
+        result.err = drainTerminal(master);
+        ::close(master);
+    }
     int wstatus = 0;
     ::waitpid(pid, &wstatus, 0);
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 1000 + WTERMSIG(wstatus);
     result.out = slurp(outPath);
-    result.err = slurp(errPath);
+    if (master < 0)
+        result.err = slurp(errPath);
     return result;
 }
 

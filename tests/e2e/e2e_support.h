@@ -26,6 +26,10 @@ struct RunOptions {
     long fileSizeLimit = -1;         // RLIMIT_FSIZE in bytes, or -1 to keep it
     long openFilesLimit = -1;        // RLIMIT_NOFILE, or -1 to keep it
     unsigned timeoutSeconds = 60;    // a program still running then is ended by SIGALRM (status 1014)
+    // Standard error is a pseudo-terminal of 100 columns in raw mode (no line-feed translation);
+    // RunResult::err gets the bytes the program wrote to it.
+    bool stderrTerminal = false;
+    std::vector<std::string> environment; // "NAME=VALUE" entries that replace or add to the inherited ones
 };
 
 // Options of a run in the time zone `tz`, the others at their defaults.

@@ -441,5 +441,53 @@ TEST_F(InputWalkerTest, FolderReachedTwiceWithoutALoopIsWalkedTwice) {
     EXPECT_EQ(countOf(diag, " W Repeated input file (1A2B3C4D, 00000001, 00000001)\n"), 2) << diag;
 }
 
+// Every advance the walker reports.
+class RecordingObserver : public WalkObserver {
+public:
+    void onWalkAdvance(const WalkAdvance& advance) override { advances.push_back(advance); }
+    std::vector<WalkAdvance> advances;
+};
+
+TEST_F(InputWalkerTest, ObserverHearsEachFileAndEveryStrideOfRecords) {
+    constexpr unsigned kRecords = 2 * kWalkAdvanceStride + 10;
+    std::vector<std::string> lines;
+    for (unsigned i = 0; i < kRecords; ++i) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%u.%03u;0;100;2;0102", 10 + i / 1000, i % 1000);
+        lines.push_back(line);
+    }
+    LogHeaderText header;
+    header.split = "1";
+    std::string big = logText(lines, header);
+    std::string small = smallLog("1", "2", 2);
+    in.write("logs/a.txt", big);
+    in.write("logs/b.txt", small);
+    in.write("logs/c.txt", "no header at all\n");
+    in.write("logs/d.csv", small);
+    RecordingObserver observer;
+    options.observer = &observer;
+    DiagCapture capture;
+    EXPECT_EQ(walk({"logs"}), kWalkFileFailed);
+
+    // Before and after each of the three log files, and twice within the big one.
+    const auto& seen = observer.advances;
+    ASSERT_EQ(seen.size(), 8u);
+    uint64_t total = big.size() + small.size() + 17;
+    EXPECT_EQ(seen[0].filesDone, 0u);
+    EXPECT_EQ(seen[0].bytesDone, 0u);
+    for (int mid : {1, 2}) {
+        EXPECT_EQ(seen[mid].filesDone, 0u);
+        EXPECT_EQ(seen[mid].records, mid * kWalkAdvanceStride);
+        EXPECT_GT(seen[mid].bytesDone, seen[mid - 1].bytesDone);
+        EXPECT_LT(seen[mid].bytesDone, big.size());
+    }
+    EXPECT_EQ(seen[3].filesDone, 1u);
+    EXPECT_EQ(seen[3].bytesDone, big.size());
+    EXPECT_EQ(seen.back().filesDone, 3u);
+    EXPECT_EQ(seen.back().records, records);
+    EXPECT_EQ(seen.back().bytesDone, total);
+    EXPECT_EQ(bytes, total);
+}
+
 } // namespace
 } // namespace loglathe

@@ -2,8 +2,10 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+PREFIX     ?= /usr/local
+DESTDIR    ?=
 
-.PHONY: all deps build build-asan test demo bench clean
+.PHONY: all deps build build-asan test demo bench install deb clean
 
 all: build
 
@@ -30,5 +32,17 @@ demo: build
 bench: build
 	@scripts/bench.sh $(BUILD)/loglathe
 
+# The binary, the man page, the bash completion, README and LICENSE below $(DESTDIR)$(PREFIX).
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# A Debian package in this folder: sudo apt-get install ./loglathe_*.deb
+deb: build
+	@rm -f loglathe_*.deb
+	@rm -rf $(BUILD)/package
+	@cpack --config $(BUILD)/CPackConfig.cmake -B $(BUILD)/package >/dev/null
+	@cp $(BUILD)/package/loglathe_*.deb .
+	@ls loglathe_*.deb
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) loglathe_*.deb

@@ -3,7 +3,9 @@
 # Works on a fresh minimal Debian: runs apt-get directly as root, through sudo otherwise.
 set -eu
 
-packages="g++ cmake make pkgconf libgtest-dev libargtable2-dev libstb-dev libre2-dev python3 util-linux time git"
+# dpkg-dev (dpkg-shlibdeps) and man-db serve the package and man page checks of `make test`.
+packages="g++ cmake make pkgconf libgtest-dev libargtable2-dev libstb-dev libre2-dev python3 util-linux time git
+          dpkg-dev man-db"
 
 missing=""
 for p in $packages; do

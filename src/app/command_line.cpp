@@ -40,13 +40,16 @@ struct TableGuard {
 bool buildTable(RunConfig& config, int argc, OptionTable& table, FrontEntries& front) {
     front.help = arg_lit0(nullptr, "help", "display this help and exit");
     front.version = arg_lit0("v", "version", "display tool version and exit");
-    front.verbosity = arg_int0(nullptr, "verbosity", "<n>", "verbosity level (0 to 4, 0=disable, 4=verbose, default=2)");
+    front.verbosity =
+        arg_int0(nullptr, "verbosity", "<n>", "verbosity level (0 to 4, 0=disable, 4=verbose, default=2)");
     front.nonInteractive = arg_lit0(nullptr, "non-interactive", "does not print any progress output");
     front.deleteConverted = arg_lit0("d", "delete-converted", "deletes files after conversion if specified");
     front.noAppendRoot = arg_lit0("X", "no-append-root", "do not add \"_out\" when converting folders");
-    front.buffer = arg_int0("b", "buffer", "<n>", "buffer size in bytes. 0 disables and -1 takes entire file");
-    table.entries = {front.help,           front.version,      front.verbosity, front.nonInteractive,
-                     front.deleteConverted, front.noAppendRoot, front.buffer};
+    front.buffer =
+        arg_int0("b", "buffer", "<n>", "buffer size in bytes. 0 disables and -1 takes entire file");
+    table.entries = {front.help,           front.version,         front.verbosity,
+                     front.nonInteractive, front.deleteConverted, front.noAppendRoot,
+                     front.buffer};
 
     if (config.hooks && config.hooks->addOptions && !config.hooks->addOptions(config, table))
         return false;
@@ -76,7 +79,9 @@ struct PreparedArgs {
     std::vector<char*> argv;
 };
 
-bool hasValue(const arg_hdr* hdr) { return hdr->flag & ARG_HASVALUE; }
+bool hasValue(const arg_hdr* hdr) {
+    return hdr->flag & ARG_HASVALUE;
+}
 
 bool startsWith(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
@@ -174,7 +179,8 @@ PreparedArgs prepareArguments(int argc, char** argv, const OptionTable& table) {
             }
         }
         bool reachesWildcard = wildcard && !name.empty() && startsWith(wildcardPrefix, name);
-        const arg_hdr* chosen = exact ? exact : (abbreviations == 1 && !reachesWildcard ? abbreviated : nullptr);
+        const arg_hdr* chosen =
+            exact ? exact : (abbreviations == 1 && !reachesWildcard ? abbreviated : nullptr);
         if (!chosen && reachesWildcard && abbreviations == 0) {
             out.errors.push_back({i, argv[i]});
             continue;
@@ -219,7 +225,8 @@ void mergeEarlyErrors(struct arg_end* end, const PreparedArgs& args, int argc) {
     };
     std::vector<Item> items;
     for (int k = 0; k < end->count; ++k)
-        items.push_back({errorPosition(args, end->argval[k], argc), end->error[k], end->parent[k], end->argval[k]});
+        items.push_back(
+            {errorPosition(args, end->argval[k], argc), end->error[k], end->parent[k], end->argval[k]});
     std::vector<Item> merged;
     std::size_t next = 0;
     for (const EarlyError& early : args.errors) {
@@ -277,9 +284,13 @@ bool isTableEntry(const OptionTable& table, const void* parent) {
     return false;
 }
 
+// argtable2 reports an invalid integer (the integer entry's own code) and an unexpected argument
+// (ARG_ENOMATCH) with the same number, 3.
+constexpr int kBadValueCode = ARG_ENOMATCH;
+
 int parseErrorStatus(const OptionTable& table, struct arg_end* end) {
     int code = end->error[0];
-    if (code == 3 && isTableEntry(table, end->parent[0]))
+    if (code == kBadValueCode && isTableEntry(table, end->parent[0]))
         return kStatusBadValue;
     if (code == ARG_EMISSARG)
         return kStatusMissingValue;

@@ -2,14 +2,23 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 namespace loglathe {
 
-int64_t ByteStream::read(void*, std::size_t) { return kStreamUnsupported; }
-int64_t ByteStream::write(const void*, std::size_t) { return kStreamUnsupported; }
-int64_t ByteStream::tell() { return kStreamUnsupported; }
-int64_t ByteStream::seek(uint64_t, int) { return kStreamUnsupported; }
+int64_t ByteStream::read(void*, std::size_t) {
+    return kStreamUnsupported;
+}
+int64_t ByteStream::write(const void*, std::size_t) {
+    return kStreamUnsupported;
+}
+int64_t ByteStream::tell() {
+    return kStreamUnsupported;
+}
+int64_t ByteStream::seek(uint64_t, int) {
+    return kStreamUnsupported;
+}
 
 int64_t streamRead(ByteStream* s, void* destination, std::size_t length) {
     return s ? s->read(destination, length) : kStreamUnsupported;
@@ -17,7 +26,9 @@ int64_t streamRead(ByteStream* s, void* destination, std::size_t length) {
 int64_t streamWrite(ByteStream* s, const void* data, std::size_t length) {
     return s ? s->write(data, length) : kStreamUnsupported;
 }
-int64_t streamTell(ByteStream* s) { return s ? s->tell() : kStreamUnsupported; }
+int64_t streamTell(ByteStream* s) {
+    return s ? s->tell() : kStreamUnsupported;
+}
 int64_t streamSeek(ByteStream* s, uint64_t offset, int whence) {
     return s ? s->seek(offset, whence) : kStreamUnsupported;
 }
@@ -190,14 +201,15 @@ std::unique_ptr<uint8_t[]> allocateBuffer(std::size_t size, std::size_t& capacit
 
 } // namespace
 
-std::unique_ptr<ByteStream> fileStreamOpen(const char* path, int kind) {
+std::unique_ptr<ByteStream> fileStreamOpen(const char* path, FileStreamKind kind) {
     static const char* const kModes[] = {"rb", "wb", "r+b"};
-    if (!path || kind < 0 || kind > 2)
+    const auto index = static_cast<std::size_t>(kind);
+    if (!path || index >= std::size(kModes))
         return nullptr;
-    FILE* file = std::fopen(path, kModes[kind]);
+    FILE* file = std::fopen(path, kModes[index]);
     if (!file)
         return nullptr;
-    return std::make_unique<FileStream>(file, static_cast<FileStreamKind>(kind));
+    return std::make_unique<FileStream>(file, kind);
 }
 
 std::unique_ptr<ByteStream> bufferedReaderCreate(std::unique_ptr<ByteStream> inner, std::size_t size) {

@@ -56,8 +56,8 @@ int streamClose(std::unique_ptr<ByteStream>& s);
 int64_t streamSize(ByteStream* s);
 
 // Opens a file: kind Read "rb", Write "wb" (created or truncated), ReadWrite "r+b". Null when the
-// path is null or the file cannot be opened.
-std::unique_ptr<ByteStream> fileStreamOpen(const char* path, int kind);
+// path is null, the kind is none of these, or the file cannot be opened.
+std::unique_ptr<ByteStream> fileStreamOpen(const char* path, FileStreamKind kind);
 
 // A read-only stream served from a buffer of `size` rounded up to a multiple of 8 bytes, refilled
 // from `inner`, which the reader owns: closing the reader closes the inner stream first. The buffer

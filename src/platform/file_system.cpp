@@ -13,7 +13,9 @@ namespace loglathe {
 namespace {
 
 // The operating system wants NUL-terminated paths; views are copied once per call.
-std::string terminated(std::string_view path) { return std::string(path); }
+std::string terminated(std::string_view path) {
+    return std::string(path);
+}
 
 // The disk implementation.
 class DiskFileSystem final : public FileSystem {
@@ -60,7 +62,9 @@ public:
         ::closedir(dir);
     }
 
-    bool makeDir(std::string_view fullPath) override { return ::mkdir(terminated(fullPath).c_str(), 0700) == 0; }
+    bool makeDir(std::string_view fullPath) override {
+        return ::mkdir(terminated(fullPath).c_str(), 0700) == 0;
+    }
 
     bool remove(std::string_view fullPath) override { return std::remove(terminated(fullPath).c_str()) == 0; }
 
@@ -69,7 +73,9 @@ public:
         bool write = flags & kFsWrite;
         if (!read && !write)
             return nullptr;
-        int kind = read && write ? 2 : read ? 0 : 1;
+        FileStreamKind kind = read && write ? FileStreamKind::ReadWrite
+                              : read        ? FileStreamKind::Read
+                                            : FileStreamKind::Write;
         return fileStreamOpen(terminated(fullPath).c_str(), kind);
     }
 };
@@ -83,11 +89,19 @@ std::string fullPathOf(const FileSystem& fs, std::string_view relativePath) {
 
 } // namespace
 
-bool FileSystem::stat(std::string_view, PathInfo&) { return false; }
+bool FileSystem::stat(std::string_view, PathInfo&) {
+    return false;
+}
 void FileSystem::list(std::string_view, DirListing&) {}
-bool FileSystem::makeDir(std::string_view) { return false; }
-bool FileSystem::remove(std::string_view) { return false; }
-std::unique_ptr<ByteStream> FileSystem::open(std::string_view, unsigned) { return nullptr; }
+bool FileSystem::makeDir(std::string_view) {
+    return false;
+}
+bool FileSystem::remove(std::string_view) {
+    return false;
+}
+std::unique_ptr<ByteStream> FileSystem::open(std::string_view, unsigned) {
+    return nullptr;
+}
 
 std::unique_ptr<FileSystem> fsCreate(std::string_view path) {
     if (path.empty() || path.back() != '/')
@@ -107,7 +121,9 @@ void fsList(FileSystem& fs, std::string_view relativePath, DirListing& listing) 
     fs.list(fullPathOf(fs, relativePath), listing);
 }
 
-bool fsRemove(FileSystem& fs, std::string_view relativePath) { return fs.remove(fullPathOf(fs, relativePath)); }
+bool fsRemove(FileSystem& fs, std::string_view relativePath) {
+    return fs.remove(fullPathOf(fs, relativePath));
+}
 
 std::unique_ptr<ByteStream> fsOpen(FileSystem& fs, std::string_view relativePath, unsigned flags) {
     return fs.open(fullPathOf(fs, relativePath), flags);
@@ -148,7 +164,9 @@ void fsJoin(const FileSystem& fs, std::string_view relativePath, std::string& ou
     out.append(fs.root()).append(relativePath);
 }
 
-bool pathIsAbsolute(std::string_view path) { return !path.empty() && path.front() == '/'; }
+bool pathIsAbsolute(std::string_view path) {
+    return !path.empty() && path.front() == '/';
+}
 
 bool pathFromCwd(std::string& path) {
     char buffer[2048];

@@ -89,7 +89,7 @@ protected:
     bool end() { return writer->onFileEnd(info); }
 
     bool send(uint32_t id, std::vector<uint8_t> payload, double timestamp, bool extended = false,
-              int32_t bus = kBusCan, uint8_t channel = 1) {
+              BusKind bus = kBusCan, uint8_t channel = 1) {
         LogRecord record;
         record.identifier = id;
         record.payload = std::move(payload);
@@ -319,8 +319,8 @@ TEST_F(OutputWriterTest, ShortMultiplexedFramesFollowTheirOwnGroup) {
     DbMessage& mx = addMessage(db, "Mx", 0x10, {{"Sel", 0, 8}});
     addSignal(addMuxGroup(mx.signals[0].muxGroups, 0, 0)->signals, "G0", layoutOf({"G0", 8, 16}), false);
     start("L");
-    send(0x10, {3}, kJan31);      // selects no group: no multiplexor part
-    send(0x10, {0}, kJan31 + 1);  // group 0, too short for G0
+    send(0x10, {3}, kJan31);     // selects no group: no multiplexor part
+    send(0x10, {0}, kJan31 + 1); // group 0, too short for G0
     send(0x10, {0, 1, 2}, kJan31 + 2);
     writer.reset();
     const std::string day = "/2024/01/31/00000001_00000001.csv";

@@ -49,7 +49,7 @@ inline LogRecord frame(uint32_t identifier, std::vector<uint8_t> bytes, uint8_t 
     record.length = uint8_t(bytes.size());
     record.payload = std::move(bytes);
     record.bus = kBusCan;
-    record.extended = extended ? 1 : 0;
+    record.extended = extended;
     return record;
 }
 
@@ -78,6 +78,5 @@ inline std::vector<uint8_t> concat(std::vector<uint8_t> head, const std::vector<
     head.insert(head.end(), tail.begin(), tail.end());
     return head;
 }
-
 
 } // namespace loglathe::testing

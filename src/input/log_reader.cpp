@@ -141,7 +141,7 @@ std::size_t TextLogReader::readLineByBytes() {
     std::size_t budget = kLineBudget;
     while (budget > 0) {
         uint8_t byte;
-        if (stream_.read(&byte, 1) != 1)
+        if (streamRead(&stream_, &byte, 1) != 1)
             break;
         if (byte == '\n') {
             line_[length++] = '\n';

@@ -94,44 +94,45 @@ private:
 class UnclosableStream : public ByteStream {
 public:
     explicit UnclosableStream(std::unique_ptr<ByteStream> inner) : inner_(std::move(inner)) {}
-    int64_t read(void* destination, std::size_t length) override { return inner_->read(destination, length); }
-    int64_t tell() override { return inner_->tell(); }
-    int64_t seek(uint64_t offset, int whence) override { return inner_->seek(offset, whence); }
-    int close() override { return -1; }
 
 private:
+    int64_t read(void* destination, std::size_t length) override {
+        return streamRead(inner_.get(), destination, length);
+    }
+    int64_t tell() override { return streamTell(inner_.get()); }
+    int64_t seek(uint64_t offset, int whence) override { return streamSeek(inner_.get(), offset, whence); }
+    int close() override { return -1; }
+
     std::unique_ptr<ByteStream> inner_;
 };
 
 // The disk below a root, with operations that fail for chosen relative names.
-class FaultyFileSystem : public FileSystem {
+class FaultyFileSystem : public DiskFileSystem {
 public:
-    explicit FaultyFileSystem(const std::string& root) : FileSystem(root), disk_(fsCreate(root)) {}
+    using DiskFileSystem::DiskFileSystem;
 
+    std::set<std::string> failStat, failOpen, failRemove, failClose;
+
+private:
     bool stat(std::string_view fullPath, PathInfo& info) override {
-        return !failStat.count(relative(fullPath)) && disk_->stat(fullPath, info);
+        return !failStat.count(relative(fullPath)) && DiskFileSystem::stat(fullPath, info);
     }
-    void list(std::string_view fullPath, DirListing& listing) override { disk_->list(fullPath, listing); }
     bool remove(std::string_view fullPath) override {
-        return !failRemove.count(relative(fullPath)) && disk_->remove(fullPath);
+        return !failRemove.count(relative(fullPath)) && DiskFileSystem::remove(fullPath);
     }
     std::unique_ptr<ByteStream> open(std::string_view fullPath, unsigned flags) override {
         std::string name = relative(fullPath);
         if (failOpen.count(name))
             return nullptr;
-        auto stream = disk_->open(fullPath, flags);
+        auto stream = DiskFileSystem::open(fullPath, flags);
         if (stream && failClose.count(name))
             return std::make_unique<UnclosableStream>(std::move(stream));
         return stream;
     }
 
-    std::set<std::string> failStat, failOpen, failRemove, failClose;
-
-private:
     std::string relative(std::string_view fullPath) const {
         return std::string(fullPath.substr(root().size()));
     }
-    std::unique_ptr<FileSystem> disk_;
 };
 
 class InputWalkerTest : public ::testing::Test {

@@ -26,18 +26,16 @@ private:
 };
 
 // Records every full path handed to makeDir, then lets the disk do the work.
-class RecordingFs : public FileSystem {
+class RecordingFs : public DiskFileSystem {
 public:
-    explicit RecordingFs(const std::string& root) : FileSystem(root), disk_(fsCreate(root)) {}
-    bool stat(std::string_view p, PathInfo& info) override { return disk_->stat(p, info); }
-    bool makeDir(std::string_view p) override {
-        made.emplace_back(p);
-        return disk_->makeDir(p);
-    }
+    using DiskFileSystem::DiskFileSystem;
     std::vector<std::string> made;
 
 private:
-    std::unique_ptr<FileSystem> disk_;
+    bool makeDir(std::string_view p) override {
+        made.emplace_back(p);
+        return DiskFileSystem::makeDir(p);
+    }
 };
 
 TEST(FileSystem, CreateNeedsExistingDirectoryWithTrailingSlash) {
@@ -79,8 +77,9 @@ TEST(FileSystem, MakeDirsCreatesOutermostFirstWithPrivatePermissions) {
     stdfs::create_directory(dir.slash() + "A_out");
     ASSERT_TRUE(fsMakeDirs(fs, "A_out/CAN1_X/2024/01/31/"));
     std::string r = dir.slash();
-    EXPECT_EQ(fs.made, (std::vector<std::string>{r + "/A_out/CAN1_X", r + "/A_out/CAN1_X/2024",
-                                                 r + "/A_out/CAN1_X/2024/01", r + "/A_out/CAN1_X/2024/01/31"}));
+    EXPECT_EQ(fs.made,
+              (std::vector<std::string>{r + "/A_out/CAN1_X", r + "/A_out/CAN1_X/2024",
+                                        r + "/A_out/CAN1_X/2024/01", r + "/A_out/CAN1_X/2024/01/31"}));
     struct stat st {};
     ASSERT_EQ(::stat((r + "A_out/CAN1_X/2024").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);

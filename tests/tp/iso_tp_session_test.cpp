@@ -148,7 +148,7 @@ TEST(IsoTpSession, CompletionHandsOverTheCollectedBytesWithoutCopying) {
     feed(session, concat({0x10, 0x0A}, counting(6, 0)));
     const uint8_t* collected = session.payload().data();
     LogRecord out = frame(kId, concat({0x21}, counting(7, 6)));
-    ASSERT_EQ(session.process(out), TpResult::Complete);
+    ASSERT_EQ(tpSessionProcess(session, out), TpResult::Complete);
     EXPECT_EQ(out.payload.data(), collected);
     EXPECT_EQ(out.payload, counting(10, 0));
 }

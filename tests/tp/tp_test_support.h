@@ -68,7 +68,7 @@ inline std::vector<uint8_t> counting(std::size_t count, uint8_t first) {
 // Hands one frame to a session; `out`, when given, receives the record afterwards (the whole message
 // on completion).
 inline TpResult processFrame(TpSession& session, LogRecord record, LogRecord* out = nullptr) {
-    TpResult result = session.process(record);
+    TpResult result = tpSessionProcess(session, record);
     if (out)
         *out = std::move(record);
     return result;

@@ -28,16 +28,11 @@ std::unique_ptr<RunConfig> runConfigCreate() {
     return config;
 }
 
-void runConfigFree(std::unique_ptr<RunConfig>& config) {
-    if (!config)
-        return;
-    if (config->hooks && config->hooks->release)
-        config->hooks->release(*config);
-    config->inputs.clear();
-    config->outputDirs.clear();
-    config->separateOutputRoot.reset();
-    config->inputRoot.reset();
-    config.reset();
+// The members are then released in the reverse of their declaration: the file systems after the
+// strings, the separate output root before the input root.
+RunConfig::~RunConfig() {
+    if (hooks && hooks->release)
+        hooks->release(*this);
 }
 
 } // namespace loglathe

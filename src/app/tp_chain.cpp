@@ -63,21 +63,11 @@ std::unique_ptr<TpChain> tpChainCreate(const RunConfig& config, MessageSink& wri
     chain->manager = tpManagerCreate(*chain->mux);
     if (!chain->manager)
         return nullptr;
-    if (!muxAttach(chain->mux.get(), chain->manager.get())) {
-        tpChainFree(chain);
+    if (!muxAttach(chain->mux.get(), chain->manager.get()))
         return nullptr;
-    }
     configure(*chain, config);
     chain->walkerSink = chain->tpUsed ? static_cast<MessageSink*>(chain->manager.get()) : &writer;
     return chain;
-}
-
-void tpChainFree(std::unique_ptr<TpChain>& chain) {
-    if (!chain)
-        return;
-    chain->manager.reset();
-    chain->mux.reset();
-    chain.reset();
 }
 
 } // namespace loglathe

@@ -70,7 +70,7 @@ private:
 
     FileSystem& inputRoot_;
     [[maybe_unused]] FileSystem& outputRoot_; // held for the run; nothing is made below it here
-    const WalkerOptions& options_;
+    const WalkerOptions options_;
     MessageSink& sink_;
 
     uint64_t fileCount_ = 0;

@@ -1,7 +1,7 @@
 #include "db/dbc_parser.h"
 
 #include "db/signal_decode.h"
-#include "diag_capture.h"
+#include "support/diag_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,8 @@
 
 namespace loglathe {
 namespace {
+
+using test::DiagCapture;
 
 std::unique_ptr<MessageDb> parse(std::string_view text) {
     MemoryStream stream(text);

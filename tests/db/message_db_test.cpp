@@ -1,11 +1,13 @@
 #include "db/message_db.h"
 
-#include "diag_capture.h"
+#include "support/diag_capture.h"
 
 #include <gtest/gtest.h>
 
 namespace loglathe {
 namespace {
+
+using test::DiagCapture;
 
 TEST(DbKeys, CanKeysMaskToTheirIdentifierWidth) {
     EXPECT_EQ(dbcMsgKey2DbMsgKey(BusType::Can, 0x80000123), 0x80000123u);

@@ -1,6 +1,6 @@
 #include "db/signal_decode.h"
 
-#include "diag_capture.h"
+#include "support/diag_capture.h"
 
 #include <cmath>
 #include <cstring>
@@ -9,6 +9,8 @@
 
 namespace loglathe {
 namespace {
+
+using test::DiagCapture;
 
 SignalLayout layout(bool littleEndian, SignalValueType type, uint16_t startBit, uint8_t bitLength,
                     double factor = 1.0, double offset = 0.0) {

@@ -1,6 +1,5 @@
 #include "output/output_file.h"
 
-#include "read_file.h"
 #include "resource_limits.h"
 #include "support/temp_dir.h"
 
@@ -14,8 +13,8 @@
 namespace loglathe {
 namespace {
 
-using outputtest::readFile;
-using testing::TempDir;
+using test::readFile;
+using test::TempDir;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -142,7 +141,7 @@ TEST(OutputFile, ReportsAndRemembersAWriteBeyondTheFileSizeLimit) {
     ASSERT_TRUE(file);
     bool allWritten = true;
     {
-        outputtest::ScopedFileSizeLimit limit(4096);
+        test::ScopedFileSizeLimit limit(4096);
         ASSERT_TRUE(limit.ok());
         const double row[] = {1.0, 2.0};
         // Far more than the limit; buffered output fails at one of the rows or at the flush.

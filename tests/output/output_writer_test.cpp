@@ -1,8 +1,7 @@
 #include "output/output_writer.h"
 
-#include "diag_capture.h"
-#include "read_file.h"
 #include "resource_limits.h"
+#include "support/diag_capture.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +17,8 @@
 namespace loglathe {
 namespace {
 
-using outputtest::DiagCapture;
-using testing::TempDir;
+using test::DiagCapture;
+using test::TempDir;
 
 constexpr double kJan31 = 1706659200.0; // 2024-01-31 00:00:00 UTC
 
@@ -111,7 +110,7 @@ protected:
     }
 
     std::string read(const std::string& relativePath) const {
-        return outputtest::readFile(dir->root() + relativePath);
+        return test::readFile(dir->root() + relativePath);
     }
 
     DbChannelTable can;
@@ -395,7 +394,7 @@ TEST_F(OutputWriterTest, MoreFilesThanTheDescriptorLimitLoseNoRows) {
     for (uint32_t i = 0; i < kMessages; ++i)
         addMessage(db, "M" + std::to_string(i), 0x100 + i, {{"V"}});
     {
-        outputtest::ScopedLimit limit(RLIMIT_NOFILE, 64);
+        test::ScopedLimit limit(RLIMIT_NOFILE, 64);
         ASSERT_TRUE(limit.ok());
         reset(WriterOptions{});
         start("L");
@@ -418,7 +417,7 @@ TEST_F(OutputWriterTest, WriteBeyondTheFileSizeLimitFailsTheInputOnce) {
     DiagCapture diag;
     start("L", 1);
     {
-        outputtest::ScopedFileSizeLimit limit(4096);
+        test::ScopedFileSizeLimit limit(4096);
         ASSERT_TRUE(limit.ok());
         bool allAccepted = true;
         for (int i = 0; i < 1000; ++i)

@@ -7,16 +7,16 @@
 namespace loglathe {
 namespace {
 
-using testing::concat;
-using testing::counting;
-using testing::DiagCapture;
-using testing::frame;
+using test::concat;
+using test::counting;
+using test::DiagCapture;
+using test::frame;
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t kId = 0x7E8;
 
 TpResult feed(IsoTpSession& session, Bytes bytes, LogRecord* out = nullptr) {
-    return testing::processFrame(session, frame(kId, std::move(bytes)), out);
+    return test::processFrame(session, frame(kId, std::move(bytes)), out);
 }
 
 TEST(IsoTpSession, SingleFrameKeepsItsDataAndDropsThePadding) {

@@ -8,11 +8,11 @@
 namespace loglathe {
 namespace {
 
-using testing::concat;
-using testing::counting;
-using testing::extendedFrame;
-using testing::frame;
-using testing::RecordingSink;
+using test::concat;
+using test::counting;
+using test::extendedFrame;
+using test::frame;
+using test::RecordingSink;
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t kContainerId = 0x600;

@@ -14,7 +14,7 @@
 namespace loglathe {
 namespace {
 
-using testing::RecordingSink;
+using test::RecordingSink;
 
 struct Target {
     uint32_t identifier;

@@ -7,12 +7,12 @@
 namespace loglathe {
 namespace {
 
-using testing::concat;
-using testing::counting;
-using testing::DiagCapture;
-using testing::extendedFrame;
-using testing::frame;
-using testing::RecordingSink;
+using test::concat;
+using test::counting;
+using test::DiagCapture;
+using test::extendedFrame;
+using test::frame;
+using test::RecordingSink;
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t kIsoTpId = 0x7E8;

@@ -7,15 +7,12 @@
 namespace loglathe {
 namespace {
 
-using test::concat;
-using test::counting;
-using test::extendedFrame;
-using Bytes = std::vector<uint8_t>;
+using namespace test;
 
 constexpr uint32_t kId = 0x09F80123;
 
 TpResult feed(FastPacketSession& session, Bytes bytes, LogRecord* out = nullptr) {
-    return test::processFrame(session, extendedFrame(kId, std::move(bytes)), out);
+    return processFrame(session, extendedFrame(kId, std::move(bytes)), out);
 }
 
 TEST(FastPacketSession, TenByteMessageDropsTheSurplusOfItsLastFrame) {

@@ -7,16 +7,12 @@
 namespace loglathe {
 namespace {
 
-using test::concat;
-using test::counting;
-using test::DiagCapture;
-using test::frame;
-using Bytes = std::vector<uint8_t>;
+using namespace test;
 
 constexpr uint32_t kId = 0x7E8;
 
 TpResult feed(IsoTpSession& session, Bytes bytes, LogRecord* out = nullptr) {
-    return test::processFrame(session, frame(kId, std::move(bytes)), out);
+    return processFrame(session, frame(kId, std::move(bytes)), out);
 }
 
 TEST(IsoTpSession, SingleFrameKeepsItsDataAndDropsThePadding) {

@@ -8,12 +8,7 @@
 namespace loglathe {
 namespace {
 
-using test::concat;
-using test::counting;
-using test::extendedFrame;
-using test::frame;
-using test::RecordingSink;
-using Bytes = std::vector<uint8_t>;
+using namespace test;
 
 constexpr uint32_t kContainerId = 0x600;
 

@@ -14,7 +14,7 @@
 namespace loglathe {
 namespace {
 
-using test::RecordingSink;
+using namespace test;
 
 struct Target {
     uint32_t identifier;

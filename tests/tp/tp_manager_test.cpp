@@ -7,13 +7,7 @@
 namespace loglathe {
 namespace {
 
-using test::concat;
-using test::counting;
-using test::DiagCapture;
-using test::extendedFrame;
-using test::frame;
-using test::RecordingSink;
-using Bytes = std::vector<uint8_t>;
+using namespace test;
 
 constexpr uint32_t kIsoTpId = 0x7E8;
 constexpr uint32_t kFastPacketId = 0x09F80123;

@@ -16,6 +16,8 @@
 
 namespace loglathe::test {
 
+using Bytes = std::vector<uint8_t>;
+
 inline LogRecord frame(uint32_t identifier, std::vector<uint8_t> bytes, uint8_t channel = 1,
                        bool extended = false, double timestamp = 0.0) {
     LogRecord record;

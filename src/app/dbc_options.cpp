@@ -27,10 +27,7 @@ bool endsWithDbcIgnoringCase(std::string_view name) {
 // With no DBC option, every "<bus><channel>-<anything>.dbc" file of the working directory stands for
 // the option dbc-<bus><channel>=<that file>.
 void discoverInWorkingDirectory(RunConfig& config) {
-    std::string cwd;
-    if (!pathFromCwd(cwd))
-        return;
-    auto fs = fsCreate(cwd);
+    auto fs = fsCreateAtWorkingDir();
     if (!fs)
         return;
     DirListing listing;

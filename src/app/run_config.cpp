@@ -5,21 +5,17 @@
 namespace loglathe {
 
 WalkerOptions RunConfig::walkerOptions() const {
-    WalkerOptions options;
-    options.deleteConverted = deleteConverted;
-    options.noAppendRoot = noAppendRoot;
-    options.nonInteractive = nonInteractive;
-    options.bufferSize = bufferSize;
-    return options;
+    return {.deleteConverted = deleteConverted,
+            .noAppendRoot = noAppendRoot,
+            .nonInteractive = nonInteractive,
+            .bufferSize = bufferSize};
 }
 
 WriterOptions RunConfig::writerOptions() const {
-    WriterOptions options;
-    options.noAppendRoot = noAppendRoot;
-    options.concat = concat;
-    options.pgnSrcMerge = pgnSrcMerge;
-    options.pgnDstMerge = pgnDstMerge;
-    return options;
+    return {.noAppendRoot = noAppendRoot,
+            .concat = concat,
+            .pgnSrcMerge = pgnSrcMerge,
+            .pgnDstMerge = pgnDstMerge};
 }
 
 std::unique_ptr<RunConfig> runConfigCreate() {

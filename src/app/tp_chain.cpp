@@ -46,9 +46,10 @@ void configure(TpChain& chain, const RunConfig& config) {
                     diagLog(kDiagError, "Failed to add TP config");
                 chain.tpUsed = true;
             }
-            for (const auto& [key, message] : db->messages)
+            dbForEachMessage(*db, [&](DbMsgKey key, const DbMessage& message) {
                 if (message.transportProtocol != TransportProtocolType::None)
                     configureMessage(chain, *db, channel, key, message);
+            });
         }
     });
 }

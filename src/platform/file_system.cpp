@@ -160,6 +160,13 @@ void fsJoin(const FileSystem& fs, std::string_view relativePath, std::string& ou
     out.append(fs.root()).append(relativePath);
 }
 
+std::unique_ptr<FileSystem> fsCreateAtWorkingDir() {
+    std::string cwd;
+    if (!pathFromCwd(cwd))
+        return nullptr;
+    return fsCreate(cwd);
+}
+
 bool pathIsAbsolute(std::string_view path) {
     return !path.empty() && path.front() == '/';
 }
@@ -191,10 +198,7 @@ void pathNormalize(std::string& path) {
     path.swap(collapsed);
 
     if (!pathIsAbsolute(path)) {
-        std::string cwd;
-        if (!pathFromCwd(cwd))
-            return;
-        auto cwdFs = fsCreate(cwd);
+        auto cwdFs = fsCreateAtWorkingDir();
         if (!cwdFs)
             return;
         std::string joined;

@@ -87,6 +87,8 @@ protected:
 
 // Null unless `path` is an existing directory written with a trailing "/".
 std::unique_ptr<FileSystem> fsCreate(std::string_view path);
+// fsCreate on the working directory (pathFromCwd); null when that is unknown.
+std::unique_ptr<FileSystem> fsCreateAtWorkingDir();
 
 // The operations on root + relativePath. A path that does not exist is a successful stat with
 // PathKind::Missing; fsList adds the files and folders of a directory (not "." and "..") and nothing

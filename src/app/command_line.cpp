@@ -40,13 +40,16 @@ struct TableGuard {
 bool buildTable(RunConfig& config, int argc, OptionTable& table, FrontEntries& front) {
     front.help = arg_lit0(nullptr, "help", "display this help and exit");
     front.version = arg_lit0("v", "version", "display tool version and exit");
-    front.verbosity = arg_int0(nullptr, "verbosity", "<n>", "verbosity level (0 to 4, 0=disable, 4=verbose, default=2)");
+    front.verbosity =
+        arg_int0(nullptr, "verbosity", "<n>", "verbosity level (0 to 4, 0=disable, 4=verbose, default=2)");
     front.nonInteractive = arg_lit0(nullptr, "non-interactive", "does not print any progress output");
     front.deleteConverted = arg_lit0("d", "delete-converted", "deletes files after conversion if specified");
     front.noAppendRoot = arg_lit0("X", "no-append-root", "do not add \"_out\" when converting folders");
-    front.buffer = arg_int0("b", "buffer", "<n>", "buffer size in bytes. 0 disables and -1 takes entire file");
-    table.entries = {front.help,           front.version,      front.verbosity, front.nonInteractive,
-                     front.deleteConverted, front.noAppendRoot, front.buffer};
+    front.buffer =
+        arg_int0("b", "buffer", "<n>", "buffer size in bytes. 0 disables and -1 takes entire file");
+    table.entries = {front.help,           front.version,         front.verbosity,
+                     front.nonInteractive, front.deleteConverted, front.noAppendRoot,
+                     front.buffer};
 
     if (config.hooks && config.hooks->addOptions && !config.hooks->addOptions(config, table))
         return false;
@@ -62,7 +65,90 @@ bool buildTable(RunConfig& config, int argc, OptionTable& table, FrontEntries& f
     return arg_nullcheck(table.entries.data()) == 0;
 }
 
-// An error found by the pre-pass, at the position of its argument.
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// What the pre-pass needs to know of the option table.
+struct OptionIndex {
+    struct LongName {
+        std::string_view name;
+        bool takesValue;
+    };
+    std::vector<LongName> longNames; // every named long option except the wildcard
+    std::string_view wildcard;       // the wildcard's declared name ("dbc-can*"), empty without one
+    std::string_view wildcardPrefix; // the same without the "*"
+    std::string valueShorts;         // short names whose (first) entry takes a value
+    std::string otherShorts;         // short names whose (first) entry takes none
+};
+
+OptionIndex indexOptions(const OptionTable& table) {
+    OptionIndex index;
+    for (void* entry : table.entries) {
+        auto* hdr = static_cast<const arg_hdr*>(entry);
+        if (hdr->flag & ARG_TERMINATOR)
+            break;
+        const bool takesValue = hdr->flag & ARG_HASVALUE;
+        for (const char* c = hdr->shortopts; c && *c; ++c)
+            if (index.valueShorts.find(*c) == std::string::npos &&
+                index.otherShorts.find(*c) == std::string::npos)
+                (takesValue ? index.valueShorts : index.otherShorts).push_back(*c);
+        std::string_view name = hdr->longopts ? hdr->longopts : "";
+        if (!name.empty() && name.back() == '*') {
+            index.wildcard = name;
+            index.wildcardPrefix = name.substr(0, name.size() - 1);
+        } else if (!name.empty()) {
+            index.longNames.push_back({name, takesValue});
+        }
+    }
+    return index;
+}
+
+// What the pre-pass does with one long option.
+enum class LongAction {
+    Keep,         // as written; argtable2 handles it (also unknown and ambiguous names)
+    KeepAndValue, // as written, and the next argument is its value
+    Wildcard,     // hand the whole text after "--" to the wildcard entry
+    Invalid,      // an invalid option that getopt_long would take for something else
+};
+
+// --NAME or --NAME=VALUE. getopt_long gets three cases wrong for this table: a literal written with
+// a value (--non-interactive=1), a wildcard name without "=" (--dbc-can1 /d/a.dbc), and an
+// abbreviation that could only reach the wildcard (--dbc).
+LongAction classifyLong(const OptionIndex& index, std::string_view name, bool withValue) {
+    if (!index.wildcard.empty() && startsWith(name, index.wildcardPrefix))
+        return withValue ? LongAction::Wildcard : LongAction::Invalid;
+    const OptionIndex::LongName* exact = nullptr;
+    const OptionIndex::LongName* abbreviated = nullptr;
+    int abbreviations = 0;
+    for (const auto& candidate : index.longNames) {
+        if (candidate.name == name) {
+            exact = &candidate;
+        } else if (startsWith(candidate.name, name)) {
+            abbreviated = &candidate;
+            ++abbreviations;
+        }
+    }
+    const bool reachesWildcard =
+        !index.wildcard.empty() && !name.empty() && startsWith(index.wildcardPrefix, name);
+    const auto* chosen = exact ? exact : (abbreviations == 1 && !reachesWildcard ? abbreviated : nullptr);
+    if (!chosen)
+        return reachesWildcard && abbreviations == 0 ? LongAction::Invalid : LongAction::Keep;
+    if (!chosen->takesValue)
+        return withValue ? LongAction::Invalid : LongAction::Keep;
+    return withValue ? LongAction::Keep : LongAction::KeepAndValue;
+}
+
+// -abc: a cluster of short options; the first one that takes a value takes the rest of the word, or
+// the next argument when it is the last letter.
+bool shortClusterTakesNext(const OptionIndex& index, std::string_view arg) {
+    for (std::size_t k = 1; k < arg.size(); ++k)
+        if (index.valueShorts.find(arg[k]) != std::string::npos)
+            return k + 1 == arg.size();
+    return false;
+}
+
+// An error the pre-pass found: an invalid option at an argument's position.
 struct EarlyError {
     int argIndex;
     const char* text;
@@ -74,119 +160,59 @@ struct PreparedArgs {
     std::vector<int> origin;
     std::vector<EarlyError> errors;
     std::vector<char*> argv;
+
+    void keep(int index, std::string_view text) {
+        storage.emplace_back(text);
+        origin.push_back(index);
+    }
 };
 
-bool hasValue(const arg_hdr* hdr) { return hdr->flag & ARG_HASVALUE; }
-
-bool startsWith(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+// Answers whether the next argument is the option's value.
+bool prepareLong(const OptionIndex& index, int i, std::string_view arg, PreparedArgs& out) {
+    std::string_view body = arg.substr(2);
+    const std::size_t eq = body.find('=');
+    switch (classifyLong(index, body.substr(0, eq), eq != std::string_view::npos)) {
+    case LongAction::Wildcard:
+        out.keep(i, "--" + std::string(index.wildcard) + "=" + std::string(body));
+        return false;
+    case LongAction::Invalid:
+        out.errors.push_back({i, arg.data()});
+        return false;
+    case LongAction::KeepAndValue:
+        out.keep(i, arg);
+        return true;
+    case LongAction::Keep:
+        break;
+    }
+    out.keep(i, arg);
+    return false;
 }
 
-// Corrects what getopt_long gets wrong for this table before argtable2 sees the arguments:
-// - a literal option written with a value (--non-interactive=1) is an invalid option;
-// - --NAME=VALUE whose NAME starts with the wildcard prefix is rewritten so that the wildcard entry
-//   receives the whole text after "--"; without "=" it is an invalid option, and so is an
-//   abbreviation that could only reach the wildcard;
-// - an argument after "--" or taken as an option's value is left alone.
+// Rewrites the arguments for argtable2 and notes the errors getopt_long would not find. Arguments
+// after "--", plain words and the values taken by options are left alone.
 PreparedArgs prepareArguments(int argc, char** argv, const OptionTable& table) {
+    const OptionIndex index = indexOptions(table);
+    auto argText = [&](int i) { return std::string_view(argv[i] ? argv[i] : ""); };
     PreparedArgs out;
-    std::string_view wildcardPrefix;
-    const arg_hdr* wildcard = nullptr;
-    std::vector<const arg_hdr*> named;
-    for (void* entry : table.entries) {
-        auto* hdr = static_cast<const arg_hdr*>(entry);
-        if (hdr->flag & ARG_TERMINATOR)
-            break;
-        if (!hdr->longopts || !*hdr->longopts)
-            continue;
-        std::string_view name = hdr->longopts;
-        if (name.back() == '*') {
-            wildcard = hdr;
-            wildcardPrefix = name.substr(0, name.size() - 1);
-        } else {
-            named.push_back(hdr);
-        }
-    }
-    auto shortEntry = [&](char c) -> const arg_hdr* {
-        for (void* entry : table.entries) {
-            auto* hdr = static_cast<const arg_hdr*>(entry);
-            if (hdr->flag & ARG_TERMINATOR)
-                break;
-            if (hdr->shortopts && std::strchr(hdr->shortopts, c))
-                return hdr;
-        }
-        return nullptr;
-    };
-    auto keep = [&](int i, std::string text) {
-        out.storage.push_back(std::move(text));
-        out.origin.push_back(i);
-    };
-
-    keep(0, argc > 0 && argv[0] ? argv[0] : kProgramName);
+    out.keep(0, argc > 0 && argv[0] ? argv[0] : kProgramName);
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i] ? argv[i] : "";
+        const std::string_view arg = argText(i);
+        bool takesNext = false;
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            keep(i, std::string(arg));
-            continue;
-        }
-        if (arg == "--") {
-            keep(i, std::string(arg));
+            out.keep(i, arg);
+        } else if (arg == "--") {
+            out.keep(i, arg);
             optionsEnded = true;
-            continue;
+        } else if (arg[1] != '-') {
+            out.keep(i, arg);
+            takesNext = shortClusterTakesNext(index, arg);
+        } else {
+            takesNext = prepareLong(index, i, arg, out);
         }
-        if (arg[1] != '-') {
-            // Short options, possibly clustered; a value-taking one consumes the rest or the next word.
-            keep(i, std::string(arg));
-            for (std::size_t k = 1; k < arg.size(); ++k) {
-                const arg_hdr* hdr = shortEntry(arg[k]);
-                if (hdr && hasValue(hdr)) {
-                    if (k + 1 == arg.size() && i + 1 < argc) {
-                        ++i;
-                        keep(i, argv[i] ? argv[i] : "");
-                    }
-                    break;
-                }
-            }
-            continue;
-        }
-        std::string_view body = arg.substr(2);
-        std::size_t eq = body.find('=');
-        std::string_view name = body.substr(0, eq);
-        bool withValue = eq != std::string_view::npos;
-        if (wildcard && startsWith(name, wildcardPrefix)) {
-            if (withValue)
-                keep(i, "--" + std::string(wildcard->longopts) + "=" + std::string(body));
-            else
-                out.errors.push_back({i, argv[i]});
-            continue;
-        }
-        const arg_hdr* exact = nullptr;
-        const arg_hdr* abbreviated = nullptr;
-        int abbreviations = 0;
-        for (const arg_hdr* hdr : named) {
-            std::string_view longName = hdr->longopts;
-            if (longName == name)
-                exact = hdr;
-            else if (startsWith(longName, name)) {
-                abbreviated = hdr;
-                ++abbreviations;
-            }
-        }
-        bool reachesWildcard = wildcard && !name.empty() && startsWith(wildcardPrefix, name);
-        const arg_hdr* chosen = exact ? exact : (abbreviations == 1 && !reachesWildcard ? abbreviated : nullptr);
-        if (!chosen && reachesWildcard && abbreviations == 0) {
-            out.errors.push_back({i, argv[i]});
-            continue;
-        }
-        if (chosen && !hasValue(chosen) && withValue) {
-            out.errors.push_back({i, argv[i]});
-            continue;
-        }
-        keep(i, std::string(arg));
-        if (chosen && hasValue(chosen) && !withValue && i + 1 < argc) {
+        if (takesNext && i + 1 < argc) {
             ++i;
-            keep(i, argv[i] ? argv[i] : "");
+            out.keep(i, argText(i));
         }
     }
     for (std::string& text : out.storage)
@@ -194,6 +220,14 @@ PreparedArgs prepareArguments(int argc, char** argv, const OptionTable& table) {
     out.argv.push_back(nullptr);
     return out;
 }
+
+// One parse error as the library records it, with the original position of its argument.
+struct ParseError {
+    int position;
+    int code;
+    void* parent; // the table entry whose error function prints it
+    const char* argval;
+};
 
 // Original argument index of an error's text, or argc for errors not tied to an argument.
 int errorPosition(const PreparedArgs& args, const char* argval, int argc) {
@@ -207,55 +241,40 @@ int errorPosition(const PreparedArgs& args, const char* argval, int argc) {
     return argc;
 }
 
-// Adds the pre-pass errors to those of argtable2, in the order of their arguments.
-void mergeEarlyErrors(struct arg_end* end, const PreparedArgs& args, int argc) {
-    if (args.errors.empty())
-        return;
-    struct Item {
-        int position;
-        int error;
-        void* parent;
-        const char* argval;
-    };
-    std::vector<Item> items;
-    for (int k = 0; k < end->count; ++k)
-        items.push_back({errorPosition(args, end->argval[k], argc), end->error[k], end->parent[k], end->argval[k]});
-    std::vector<Item> merged;
+// The library's errors and those of the pre-pass in the order of their arguments, cut at the end
+// marker's limit the way the library cuts its own list.
+std::vector<ParseError> collectErrors(struct arg_end& end, const PreparedArgs& args, int argc) {
+    std::vector<ParseError> library;
+    for (int k = 0; k < end.count; ++k)
+        library.push_back(
+            {errorPosition(args, end.argval[k], argc), end.error[k], end.parent[k], end.argval[k]});
+    std::vector<ParseError> errors;
     std::size_t next = 0;
     for (const EarlyError& early : args.errors) {
-        while (next < items.size() && items[next].position < early.argIndex)
-            merged.push_back(items[next++]);
-        merged.push_back({early.argIndex, ARG_ELONGOPT, end, early.text});
+        while (next < library.size() && library[next].position < early.argIndex)
+            errors.push_back(library[next++]);
+        errors.push_back({early.argIndex, ARG_ELONGOPT, &end, early.text});
     }
-    while (next < items.size())
-        merged.push_back(items[next++]);
-    int limit = end->hdr.maxcount;
-    end->count = 0;
-    for (const Item& item : merged) {
-        if (end->count >= limit) {
-            end->error[limit - 1] = ARG_ELIMIT;
-            end->parent[limit - 1] = end;
-            end->argval[limit - 1] = nullptr;
-            break;
-        }
-        end->error[end->count] = item.error;
-        end->parent[end->count] = item.parent;
-        end->argval[end->count] = item.argval;
-        ++end->count;
+    errors.insert(errors.end(), library.begin() + static_cast<std::ptrdiff_t>(next), library.end());
+    const auto limit = static_cast<std::size_t>(end.hdr.maxcount);
+    if (errors.size() > limit) {
+        errors.resize(limit);
+        errors.back() = {argc, ARG_ELIMIT, &end, nullptr};
     }
+    return errors;
 }
 
 // Parses with POSIXLY_CORRECT out of the way, so that options after the first path still count.
-int parseArguments(PreparedArgs& args, OptionTable& table, FrontEntries& front, int argc) {
+std::vector<ParseError> parseArguments(PreparedArgs& args, OptionTable& table, FrontEntries& front,
+                                       int argc) {
     const char* posix = std::getenv("POSIXLY_CORRECT");
     std::string savedPosix = posix ? posix : "";
     if (posix)
         unsetenv("POSIXLY_CORRECT");
-    int errors = arg_parse(static_cast<int>(args.argv.size() - 1), args.argv.data(), table.entries.data());
+    arg_parse(static_cast<int>(args.argv.size() - 1), args.argv.data(), table.entries.data());
     if (posix)
         setenv("POSIXLY_CORRECT", savedPosix.c_str(), 1);
-    mergeEarlyErrors(front.end, args, argc);
-    return errors + static_cast<int>(args.errors.size()) > 0 ? front.end->count : 0;
+    return collectErrors(*front.end, args, argc);
 }
 
 void printUsage(OptionTable& table) {
@@ -277,13 +296,26 @@ bool isTableEntry(const OptionTable& table, const void* parent) {
     return false;
 }
 
-int parseErrorStatus(const OptionTable& table, struct arg_end* end) {
-    int code = end->error[0];
-    if (code == 3 && isTableEntry(table, end->parent[0]))
+// argtable2 reports an invalid integer (the integer entry's own code) and an unexpected argument
+// (ARG_ENOMATCH) with the same number, 3.
+constexpr int kBadValueCode = ARG_ENOMATCH;
+
+// Prints every error through the error function of the entry it belongs to.
+void printErrors(const std::vector<ParseError>& errors) {
+    for (const ParseError& error : errors) {
+        auto* hdr = static_cast<const arg_hdr*>(error.parent);
+        if (hdr->errorfn)
+            hdr->errorfn(error.parent, stdout, error.code, error.argval, kProgramName);
+    }
+}
+
+int parseErrorStatus(const OptionTable& table, const std::vector<ParseError>& errors) {
+    const ParseError& first = errors.front();
+    if (first.code == kBadValueCode && isTableEntry(table, first.parent))
         return kStatusBadValue;
-    if (code == ARG_EMISSARG)
+    if (first.code == ARG_EMISSARG)
         return kStatusMissingValue;
-    arg_print_errors(stdout, end, kProgramName);
+    printErrors(errors);
     return kStatusParseError;
 }
 
@@ -358,7 +390,7 @@ bool parseCommandLine(RunConfig& config, int argc, char** argv, int* status) {
         return false;
 
     PreparedArgs args = prepareArguments(argc, argv, table);
-    int errors = parseArguments(args, table, front, argc);
+    const std::vector<ParseError> errors = parseArguments(args, table, front, argc);
 
     if (front.help->count > 0 || argc <= 1) {
         printUsage(table);
@@ -369,8 +401,8 @@ bool parseCommandLine(RunConfig& config, int argc, char** argv, int* status) {
         *status = kStatusOk;
         return false;
     }
-    if (errors > 0) {
-        *status = parseErrorStatus(table, front.end);
+    if (!errors.empty()) {
+        *status = parseErrorStatus(table, errors);
         return false;
     }
 

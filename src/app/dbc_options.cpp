@@ -27,10 +27,7 @@ bool endsWithDbcIgnoringCase(std::string_view name) {
 // With no DBC option, every "<bus><channel>-<anything>.dbc" file of the working directory stands for
 // the option dbc-<bus><channel>=<that file>.
 void discoverInWorkingDirectory(RunConfig& config) {
-    std::string cwd;
-    if (!pathFromCwd(cwd))
-        return;
-    auto fs = fsCreate(cwd);
+    auto fs = fsCreateAtWorkingDir();
     if (!fs)
         return;
     DirListing listing;
@@ -55,7 +52,7 @@ void dumpDatabase(const MessageDb& db, const std::string& dbcPath) {
     std::string dumpName = std::string(base.substr(0, base.size() - 3)) + "json";
     diagLog(kDiagInfo, "Dumping DB %s to %s", dbcPath.c_str(), dumpName.c_str());
     std::string json = dbDumpJson(db);
-    auto out = fileStreamOpen(dumpName.c_str(), static_cast<int>(FileStreamKind::Write));
+    auto out = fileStreamOpen(dumpName.c_str(), FileStreamKind::Write);
     if (!out) {
         diagLog(kDiagError, "Could not open %s for output of DBC dump", dumpName.c_str());
         return;
@@ -82,7 +79,7 @@ void loadOne(RunConfig& config, const Pattern& optionPattern, const std::string&
         return;
     }
     std::string path(groups[2]);
-    auto stream = fileStreamOpen(path.c_str(), static_cast<int>(FileStreamKind::Read));
+    auto stream = fileStreamOpen(path.c_str(), FileStreamKind::Read);
     if (!stream) {
         diagLog(kDiagError, "Failed to open DBC file: %s", path.c_str());
         return;
@@ -110,14 +107,15 @@ bool dbcAddOptions(RunConfig& config, OptionTable& table) {
     e.push_back(argSwitchPair("pgn-src-merge", "merge PGN source addresses", &config.pgnSrcMerge, true));
     e.push_back(argSwitchPair("no-pgn-src-merge", "do not merge PGN source addresses (default)",
                               &config.pgnSrcMerge, false));
-    e.push_back(argSwitchPair("pgn-dst-merge", "merge PGN destination addresses (default)", &config.pgnDstMerge,
-                              true));
-    e.push_back(argSwitchPair("no-pgn-dst-merge", "do not merge PGN destination addresses", &config.pgnDstMerge,
-                              false));
+    e.push_back(argSwitchPair("pgn-dst-merge", "merge PGN destination addresses (default)",
+                              &config.pgnDstMerge, true));
+    e.push_back(argSwitchPair("no-pgn-dst-merge", "do not merge PGN destination addresses",
+                              &config.pgnDstMerge, false));
     e.push_back(argSwitchPair("dbdump", "dump DBs as json (in working dir)", &config.dbDump, true));
     e.push_back(argSwitchPair("no-dbdump", "do not dump DBs as json (default)", &config.dbDump, false));
-    e.push_back(argWildcard("dbc-can*", "<string>", "path to DBC file for CAN (e.g. for channel 1 --dbc-can1=<path>)",
-                            kMaxDbcOptions, &config.dbcArgs));
+    e.push_back(argWildcard("dbc-can*", "<string>",
+                            "path to DBC file for CAN (e.g. for channel 1 --dbc-can1=<path>)", kMaxDbcOptions,
+                            &config.dbcArgs));
     return true;
 }
 

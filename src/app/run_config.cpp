@@ -5,21 +5,17 @@
 namespace loglathe {
 
 WalkerOptions RunConfig::walkerOptions() const {
-    WalkerOptions options;
-    options.deleteConverted = deleteConverted;
-    options.noAppendRoot = noAppendRoot;
-    options.nonInteractive = nonInteractive;
-    options.bufferSize = bufferSize;
-    return options;
+    return {.deleteConverted = deleteConverted,
+            .noAppendRoot = noAppendRoot,
+            .nonInteractive = nonInteractive,
+            .bufferSize = bufferSize};
 }
 
 WriterOptions RunConfig::writerOptions() const {
-    WriterOptions options;
-    options.noAppendRoot = noAppendRoot;
-    options.concat = concat;
-    options.pgnSrcMerge = pgnSrcMerge;
-    options.pgnDstMerge = pgnDstMerge;
-    return options;
+    return {.noAppendRoot = noAppendRoot,
+            .concat = concat,
+            .pgnSrcMerge = pgnSrcMerge,
+            .pgnDstMerge = pgnDstMerge};
 }
 
 std::unique_ptr<RunConfig> runConfigCreate() {
@@ -28,16 +24,11 @@ std::unique_ptr<RunConfig> runConfigCreate() {
     return config;
 }
 
-void runConfigFree(std::unique_ptr<RunConfig>& config) {
-    if (!config)
-        return;
-    if (config->hooks && config->hooks->release)
-        config->hooks->release(*config);
-    config->inputs.clear();
-    config->outputDirs.clear();
-    config->separateOutputRoot.reset();
-    config->inputRoot.reset();
-    config.reset();
+// The members are then released in the reverse of their declaration: the file systems after the
+// strings, the separate output root before the input root.
+RunConfig::~RunConfig() {
+    if (hooks && hooks->release)
+        hooks->release(*this);
 }
 
 } // namespace loglathe

@@ -28,14 +28,21 @@ struct RunConfigHooks {
     void (*release)(RunConfig& config);
 };
 
+// Owns the option values, the inputs, both file systems and both database tables; the writer and the
+// transport-protocol manager only refer to them. Destroying it calls the release hook first.
 struct RunConfig {
+    RunConfig() = default;
+    ~RunConfig();
+    RunConfig(const RunConfig&) = delete;
+    RunConfig& operator=(const RunConfig&) = delete;
+
     const RunConfigHooks* hooks = nullptr;
     bool deleteConverted = false;
     bool noAppendRoot = false;
     bool nonInteractive = false;
     int64_t bufferSize = -1;
-    std::string commonRoot;           // ends in "/"
-    std::vector<std::string> inputs;  // relative to commonRoot after root detection
+    std::string commonRoot;          // ends in "/"
+    std::vector<std::string> inputs; // relative to commonRoot after root detection
     std::vector<std::string> outputDirs;
     std::unique_ptr<FileSystem> inputRoot;
     std::unique_ptr<FileSystem> separateOutputRoot; // set only when an output directory was given
@@ -55,7 +62,5 @@ struct RunConfig {
 
 // A fresh run state with the database-options hooks installed.
 std::unique_ptr<RunConfig> runConfigCreate();
-// Calls the release hook, then frees the strings and the file systems. Accepts null.
-void runConfigFree(std::unique_ptr<RunConfig>& config);
 
 } // namespace loglathe

@@ -46,9 +46,10 @@ void configure(TpChain& chain, const RunConfig& config) {
                     diagLog(kDiagError, "Failed to add TP config");
                 chain.tpUsed = true;
             }
-            for (const auto& [key, message] : db->messages)
+            dbForEachMessage(*db, [&](DbMsgKey key, const DbMessage& message) {
                 if (message.transportProtocol != TransportProtocolType::None)
                     configureMessage(chain, *db, channel, key, message);
+            });
         }
     });
 }
@@ -63,21 +64,11 @@ std::unique_ptr<TpChain> tpChainCreate(const RunConfig& config, MessageSink& wri
     chain->manager = tpManagerCreate(*chain->mux);
     if (!chain->manager)
         return nullptr;
-    if (!muxAttach(chain->mux.get(), chain->manager.get())) {
-        tpChainFree(chain);
+    if (!muxAttach(chain->mux.get(), chain->manager.get()))
         return nullptr;
-    }
     configure(*chain, config);
     chain->walkerSink = chain->tpUsed ? static_cast<MessageSink*>(chain->manager.get()) : &writer;
     return chain;
-}
-
-void tpChainFree(std::unique_ptr<TpChain>& chain) {
-    if (!chain)
-        return;
-    chain->manager.reset();
-    chain->mux.reset();
-    chain.reset();
 }
 
 } // namespace loglathe

@@ -11,14 +11,14 @@ using DbMsgKey = uint32_t;
 enum class BusType : uint32_t { Invalid = 0, Can = 1, J1939 = 2, Lin = 3 };
 
 // Extended: 29 identifier bits with bit 31 set as marker; standard: the 11 identifier bits.
-constexpr DbMsgKey canKey(uint32_t identifier, uint32_t extended) {
-    return (extended & 0xFF) ? ((identifier & 0x1FFFFFFFu) | 0x80000000u) : (identifier & 0x7FFu);
+constexpr DbMsgKey canKey(uint32_t identifier, bool extended) {
+    return extended ? ((identifier & 0x1FFFFFFFu) | 0x80000000u) : (identifier & 0x7FFu);
 }
 
 // Extended: the parameter group without priority and source address, and for PDU1 (PF < 240)
 // without the destination address. Standard identifiers are keyed like CAN.
-constexpr DbMsgKey j1939Key(uint32_t identifier, uint32_t extended) {
-    if (!(extended & 0xFF))
+constexpr DbMsgKey j1939Key(uint32_t identifier, bool extended) {
+    if (!extended)
         return identifier & 0x7FFu;
     uint32_t pf = (identifier >> 16) & 0xFF;
     uint32_t group = pf < 240 ? (identifier & 0x03FF0000u) : (identifier & 0x03FFFF00u);
@@ -38,15 +38,15 @@ DbMsgKey dbcMsgKey2DbMsgKey(BusType busType, uint32_t dbcIdentifier);
 constexpr DbMsgKey frameKey(BusType busType, uint32_t identifier, bool extended) {
     switch (busType) {
     case BusType::J1939:
-        return extended ? j1939Key(identifier, 1) : canKey(identifier, 0);
+        return extended ? j1939Key(identifier, true) : canKey(identifier, false);
     case BusType::Lin:
         return linKey(identifier);
     default:
-        return canKey(identifier, extended ? 1 : 0);
+        return canKey(identifier, extended);
     }
 }
 
-constexpr DbMsgKey kJ1939TpCmKey = j1939Key(0xEC0000, 1); // 0x80EC0000
-constexpr DbMsgKey kJ1939TpDtKey = j1939Key(0xEB0000, 1); // 0x80EB0000
+constexpr DbMsgKey kJ1939TpCmKey = j1939Key(0xEC0000, true); // 0x80EC0000
+constexpr DbMsgKey kJ1939TpDtKey = j1939Key(0xEB0000, true); // 0x80EB0000
 
 } // namespace loglathe

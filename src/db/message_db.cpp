@@ -23,7 +23,7 @@ uint64_t nameHash64(std::string_view name) {
 }
 
 DbMsgKey dbcMsgKey2DbMsgKey(BusType busType, uint32_t dbcIdentifier) {
-    uint32_t extended = (dbcIdentifier >> 31) & 1;
+    bool extended = (dbcIdentifier >> 31) & 1;
     switch (busType) {
     case BusType::Can:
         return canKey(dbcIdentifier, extended);

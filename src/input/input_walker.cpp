@@ -65,13 +65,15 @@ private:
     int walkFolder(const std::string& name, const std::string& outputName, const PathInfo& info);
     int processFile(const std::string& name, const std::string& outputName, uint64_t size);
     int convert(const std::string& name, const std::string& outputName);
+    std::unique_ptr<ByteStream> openInput(const std::string& name);
+    bool continuesPrevious(const FileInfo& info, bool& repeated) const;
     int feedSink(const std::string& name, std::unique_ptr<ByteStream>& stream,
                  std::unique_ptr<LogReader>& reader, const FileInfo& info, bool continuation);
     void reportAdvance(int64_t positionInFile);
 
     FileSystem& inputRoot_;
     [[maybe_unused]] FileSystem& outputRoot_; // held for the run; nothing is made below it here
-    const WalkerOptions& options_;
+    const WalkerOptions options_;
     MessageSink& sink_;
 
     uint64_t fileCount_ = 0;
@@ -175,21 +177,9 @@ int Walker::convert(const std::string& name, const std::string& outputName) {
     if (!extension.empty())
         info.outputBase.resize(outputName.size() - std::min(outputName.size(), extension.size() + 1));
 
-    std::unique_ptr<ByteStream> stream = fsOpen(inputRoot_, name, kFsRead);
-    if (!stream) {
-        diagLog(kDiagError, "Could not open input file %.*s", nameLength(name), name.data());
+    std::unique_ptr<ByteStream> stream = openInput(name);
+    if (!stream)
         return kWalkFileFailed;
-    }
-
-    int64_t bufferSize = options_.bufferSize < 0 ? streamSize(stream.get()) : options_.bufferSize;
-    if (bufferSize > 0) {
-        // On failure the file stream is handed over and destroyed, which closes the file.
-        stream = bufferedReaderCreate(std::move(stream), static_cast<std::size_t>(bufferSize));
-        if (!stream) {
-            diagLog(kDiagError, "Could not allocate buffer of size %zd", static_cast<ssize_t>(bufferSize));
-            return kWalkFileFailed;
-        }
-    }
 
     std::unique_ptr<LogReader> reader = logReaderCreate(*stream);
     if (!reader) {
@@ -210,16 +200,8 @@ int Walker::convert(const std::string& name, const std::string& outputName) {
         return kWalkFileFailed;
     }
 
-    bool continuation = false;
     bool repeated = false;
-    if (!previous_.loggerId.empty()) {
-        bool sameSession = info.loggerId == previous_.loggerId && info.session == previous_.session;
-        repeated = sameSession && info.split == previous_.split;
-        continuation = sameSession && (info.split == previous_.split || info.split == previous_.split + 1);
-        if (repeated)
-            diagLog(kDiagWarning, "Repeated input file (%s, %08u, %08u)", info.loggerId.c_str(), info.session,
-                    info.split);
-    }
+    const bool continuation = continuesPrevious(info, repeated);
     previous_ = info;
     if (repeated) {
         reader.reset();
@@ -227,6 +209,37 @@ int Walker::convert(const std::string& name, const std::string& outputName) {
         return kWalkOk;
     }
     return feedSink(name, stream, reader, info, continuation);
+}
+
+// The input file as a stream, buffered as the options ask; null (logged) when it cannot be had.
+std::unique_ptr<ByteStream> Walker::openInput(const std::string& name) {
+    std::unique_ptr<ByteStream> stream = fsOpen(inputRoot_, name, kFsRead);
+    if (!stream) {
+        diagLog(kDiagError, "Could not open input file %.*s", nameLength(name), name.data());
+        return nullptr;
+    }
+    int64_t bufferSize = options_.bufferSize < 0 ? streamSize(stream.get()) : options_.bufferSize;
+    if (bufferSize <= 0)
+        return stream;
+    // On failure the file stream is handed over and destroyed, which closes the file.
+    stream = bufferedReaderCreate(std::move(stream), static_cast<std::size_t>(bufferSize));
+    if (!stream)
+        diagLog(kDiagError, "Could not allocate buffer of size %zd", static_cast<ssize_t>(bufferSize));
+    return stream;
+}
+
+// Whether a file continues the previous one: same logger and session, split equal or one higher.
+// `repeated` tells a file of the previous one's very logger, session and split (logged).
+bool Walker::continuesPrevious(const FileInfo& info, bool& repeated) const {
+    repeated = false;
+    if (previous_.loggerId.empty())
+        return false;
+    bool sameSession = info.loggerId == previous_.loggerId && info.session == previous_.session;
+    repeated = sameSession && info.split == previous_.split;
+    if (repeated)
+        diagLog(kDiagWarning, "Repeated input file (%s, %08u, %08u)", info.loggerId.c_str(), info.session,
+                info.split);
+    return sameSession && (info.split == previous_.split || info.split == previous_.split + 1);
 }
 
 // One onFileStart, the records while the sink accepts them, one onFileEnd; then the file is closed

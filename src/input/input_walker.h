@@ -58,7 +58,8 @@ public:
     virtual uint64_t byteCount() const = 0;
 };
 
-// The file systems, options and sink must outlive the walker.
+// The file systems and the sink must outlive the walker's run; the options are copied. Destroying the
+// walker does not touch the file systems or the sink.
 std::unique_ptr<InputWalker> inputWalkerCreate(FileSystem& inputRoot, FileSystem& outputRoot,
                                                const WalkerOptions& options, MessageSink& sink);
 

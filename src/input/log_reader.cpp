@@ -141,7 +141,7 @@ std::size_t TextLogReader::readLineByBytes() {
     std::size_t budget = kLineBudget;
     while (budget > 0) {
         uint8_t byte;
-        if (stream_.read(&byte, 1) != 1)
+        if (streamRead(&stream_, &byte, 1) != 1)
             break;
         if (byte == '\n') {
             line_[length++] = '\n';
@@ -348,10 +348,10 @@ bool TextLogReader::next(LogRecord& record) {
         record.channel = 1;
         record.identifier = 0;
         record.payload.clear();
-        record.extended = 0;
-        record.fd = 0;
+        record.extended = false;
+        record.fd = false;
         record.length = 0;
-        record.bus = 0;
+        record.bus = kBusNone;
         splitColumns(std::string_view(line_, n), [&](int k, std::string_view text) {
             if (columns_[k] != Column::None)
                 parseColumn(columns_[k], text, record);
@@ -504,14 +504,14 @@ void TextLogReader::parseType(std::string_view text, LogRecord& record) {
         return;
     switch (text[0]) {
     case '1':
-        record.extended = 1;
+        record.extended = true;
         break;
     case '8':
-        record.fd = 1;
+        record.fd = true;
         break;
     case '9':
-        record.extended = 1;
-        record.fd = 1;
+        record.extended = true;
+        record.fd = true;
         break;
     default:
         break;

@@ -2,24 +2,22 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 namespace loglathe {
 
-int64_t ByteStream::read(void*, std::size_t) { return kStreamUnsupported; }
-int64_t ByteStream::write(const void*, std::size_t) { return kStreamUnsupported; }
-int64_t ByteStream::tell() { return kStreamUnsupported; }
-int64_t ByteStream::seek(uint64_t, int) { return kStreamUnsupported; }
-
-int64_t streamRead(ByteStream* s, void* destination, std::size_t length) {
-    return s ? s->read(destination, length) : kStreamUnsupported;
+int64_t ByteStream::read(void*, std::size_t) {
+    return kStreamUnsupported;
 }
-int64_t streamWrite(ByteStream* s, const void* data, std::size_t length) {
-    return s ? s->write(data, length) : kStreamUnsupported;
+int64_t ByteStream::write(const void*, std::size_t) {
+    return kStreamUnsupported;
 }
-int64_t streamTell(ByteStream* s) { return s ? s->tell() : kStreamUnsupported; }
-int64_t streamSeek(ByteStream* s, uint64_t offset, int whence) {
-    return s ? s->seek(offset, whence) : kStreamUnsupported;
+int64_t ByteStream::tell() {
+    return kStreamUnsupported;
+}
+int64_t ByteStream::seek(uint64_t, int) {
+    return kStreamUnsupported;
 }
 
 int streamClose(std::unique_ptr<ByteStream>& s) {
@@ -34,9 +32,9 @@ int streamClose(std::unique_ptr<ByteStream>& s) {
 int64_t streamSize(ByteStream* s) {
     if (!s)
         return -1;
-    int64_t here = s->tell();
-    int64_t size = s->seek(0, kSeekEnd);
-    s->seek(static_cast<uint64_t>(here), kSeekSet);
+    int64_t here = streamTell(s);
+    int64_t size = streamSeek(s, 0, kSeekEnd);
+    streamSeek(s, static_cast<uint64_t>(here), kSeekSet);
     return size;
 }
 
@@ -52,6 +50,7 @@ public:
             std::fclose(file_);
     }
 
+private:
     int64_t read(void* destination, std::size_t length) override {
         if (kind_ == FileStreamKind::Write)
             return kStreamUnsupported;
@@ -98,6 +97,15 @@ public:
     BufferedReader(ByteStream* inner, std::unique_ptr<uint8_t[]> buffer, std::size_t capacity)
         : borrowed_(inner), buffer_(std::move(buffer)), capacity_(capacity) {}
 
+    bool hasView() const override { return true; }
+    std::span<const uint8_t> view() override {
+        if (pos_ == fill_ && !refill())
+            return {};
+        return {buffer_.get() + pos_, fill_ - pos_};
+    }
+    void consumeView(std::size_t n) override { pos_ += std::min(n, fill_ - pos_); }
+
+private:
     int64_t read(void* destination, std::size_t length) override {
         auto* out = static_cast<uint8_t*>(destination);
         std::size_t copied = 0;
@@ -149,15 +157,6 @@ public:
         return 0;
     }
 
-    bool hasView() const override { return true; }
-    std::span<const uint8_t> view() override {
-        if (pos_ == fill_ && !refill())
-            return {};
-        return {buffer_.get() + pos_, fill_ - pos_};
-    }
-    void consumeView(std::size_t n) override { pos_ += std::min(n, fill_ - pos_); }
-
-private:
     ByteStream* inner() { return inner_ ? inner_.get() : borrowed_; }
 
     // Reads the next buffer's worth from where the reader stands; false at the end of the data.
@@ -190,14 +189,15 @@ std::unique_ptr<uint8_t[]> allocateBuffer(std::size_t size, std::size_t& capacit
 
 } // namespace
 
-std::unique_ptr<ByteStream> fileStreamOpen(const char* path, int kind) {
+std::unique_ptr<ByteStream> fileStreamOpen(const char* path, FileStreamKind kind) {
     static const char* const kModes[] = {"rb", "wb", "r+b"};
-    if (!path || kind < 0 || kind > 2)
+    const auto index = static_cast<std::size_t>(kind);
+    if (!path || index >= std::size(kModes))
         return nullptr;
-    FILE* file = std::fopen(path, kModes[kind]);
+    FILE* file = std::fopen(path, kModes[index]);
     if (!file)
         return nullptr;
-    return std::make_unique<FileStream>(file, static_cast<FileStreamKind>(kind));
+    return std::make_unique<FileStream>(file, kind);
 }
 
 std::unique_ptr<ByteStream> bufferedReaderCreate(std::unique_ptr<ByteStream> inner, std::size_t size) {

@@ -2,9 +2,11 @@
 // Seekable byte sources and sinks: file streams over an operating-system file, a buffered reader
 // over another stream, and an in-memory stream for tests.
 //
-// Operations a stream does not support answer -2 (the base-class defaults). Failures are results;
-// nothing here writes a diagnostic. Close a stream with streamClose(): it answers 0 on success and
-// then releases the object; on failure the object stays with the caller, who may only destroy it.
+// Callers use the stream*() functions; the virtual operations behind them are for implementations
+// only. Operations a stream does not support answer -2 (the base-class defaults). Failures are
+// results; nothing here writes a diagnostic. Close a stream with streamClose(): it answers 0 on
+// success and then releases the object; on failure the object stays with the caller, who may only
+// destroy it.
 
 #include <cstddef>
 #include <cstdint>
@@ -25,6 +27,15 @@ class ByteStream {
 public:
     virtual ~ByteStream() = default;
 
+    // In-memory view for line scanners: a stream that holds its data in a buffer may expose the
+    // bytes from the current position to the end of the buffer (refilling it when exhausted) so that
+    // a reader can scan a line without one call per byte. consumeView(n) advances the position by n
+    // bytes within the last view. Streams without a buffer answer false from hasView().
+    virtual bool hasView() const { return false; }
+    virtual std::span<const uint8_t> view() { return {}; }
+    virtual void consumeView(std::size_t) {}
+
+protected:
     // Bytes read (0 at the end of the data or on a read error).
     virtual int64_t read(void* destination, std::size_t length);
     virtual int64_t write(const void* data, std::size_t length);
@@ -34,30 +45,37 @@ public:
     // 0 on success. After a successful close the stream must not be used except to destroy it.
     virtual int close() { return 0; }
 
-    // In-memory view for line scanners: a stream that holds its data in a buffer may expose the
-    // bytes from the current position to the end of the buffer (refilling it when exhausted) so that
-    // a reader can scan a line without one call per byte. consumeView(n) advances the position by n
-    // bytes within the last view. Streams without a buffer answer false from hasView().
-    virtual bool hasView() const { return false; }
-    virtual std::span<const uint8_t> view() { return {}; }
-    virtual void consumeView(std::size_t) {}
+    friend int64_t streamRead(ByteStream* s, void* destination, std::size_t length);
+    friend int64_t streamWrite(ByteStream* s, const void* data, std::size_t length);
+    friend int64_t streamTell(ByteStream* s);
+    friend int64_t streamSeek(ByteStream* s, uint64_t offset, int whence);
+    friend int streamClose(std::unique_ptr<ByteStream>& s);
 };
 
 enum class FileStreamKind : int { Read = 0, Write = 1, ReadWrite = 2 };
 
-// The generic calls used by every caller.
-int64_t streamRead(ByteStream* s, void* destination, std::size_t length);
-int64_t streamWrite(ByteStream* s, const void* data, std::size_t length);
-int64_t streamTell(ByteStream* s);
-int64_t streamSeek(ByteStream* s, uint64_t offset, int whence);
-// 0 for a null stream. On success the stream is released (the pointer becomes null).
+// The calls every user of a stream makes. A null stream answers -2 (-1 from streamSize, 0 from
+// streamClose).
+inline int64_t streamRead(ByteStream* s, void* destination, std::size_t length) {
+    return s ? s->read(destination, length) : kStreamUnsupported;
+}
+inline int64_t streamWrite(ByteStream* s, const void* data, std::size_t length) {
+    return s ? s->write(data, length) : kStreamUnsupported;
+}
+inline int64_t streamTell(ByteStream* s) {
+    return s ? s->tell() : kStreamUnsupported;
+}
+inline int64_t streamSeek(ByteStream* s, uint64_t offset, int whence) {
+    return s ? s->seek(offset, whence) : kStreamUnsupported;
+}
+// On success the stream is released (the pointer becomes null).
 int streamClose(std::unique_ptr<ByteStream>& s);
-// Total length; the position is left where it was. -1 for a null stream.
+// Total length; the position is left where it was.
 int64_t streamSize(ByteStream* s);
 
 // Opens a file: kind Read "rb", Write "wb" (created or truncated), ReadWrite "r+b". Null when the
-// path is null or the file cannot be opened.
-std::unique_ptr<ByteStream> fileStreamOpen(const char* path, int kind);
+// path is null, the kind is none of these, or the file cannot be opened.
+std::unique_ptr<ByteStream> fileStreamOpen(const char* path, FileStreamKind kind);
 
 // A read-only stream served from a buffer of `size` rounded up to a multiple of 8 bytes, refilled
 // from `inner`, which the reader owns: closing the reader closes the inner stream first. The buffer
@@ -73,15 +91,16 @@ public:
     MemoryStream() = default;
     explicit MemoryStream(std::string_view bytes) : data_(bytes.begin(), bytes.end()) {}
 
-    int64_t read(void* destination, std::size_t length) override;
-    int64_t write(const void* data, std::size_t length) override;
-    int64_t tell() override { return static_cast<int64_t>(position_); }
-    int64_t seek(uint64_t offset, int whence) override;
-
     const std::vector<uint8_t>& data() const { return data_; }
     // Counts of calls, so tests can see whether a layer above touched this stream.
     int readCalls = 0;
     int seekCalls = 0;
+
+protected:
+    int64_t read(void* destination, std::size_t length) override;
+    int64_t write(const void* data, std::size_t length) override;
+    int64_t tell() override { return static_cast<int64_t>(position_); }
+    int64_t seek(uint64_t offset, int whence) override;
 
 private:
     std::vector<uint8_t> data_;

@@ -1,9 +1,9 @@
 #include "platform/diag_log.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <time.h>
@@ -12,61 +12,47 @@
 namespace loglathe {
 
 namespace detail {
-int diagOutputLevel = kDiagNone;
+std::atomic<int> diagOutputLevel{kDiagNone};
 }
 
-void diagSetOutputLevel(int level) { detail::diagOutputLevel = level; }
+void diagSetOutputLevel(int level) {
+    detail::diagOutputLevel.store(level, std::memory_order_relaxed);
+}
 
 namespace {
 
-std::atomic<const char*> lineLead{""};
+// One line is formatted and written at a time, so that lines of several threads never interleave
+// and the line lead and time-of-day cache below are only touched under the lock.
+std::mutex lineMutex;
 
-// Cache of the broken-down local time of the last whole second, so that localtime_r runs at most
-// once per second while lines keep coming. The guard word holds a reader count in its low 30 bits,
-// "cache invalid" in bit 30 and "writer active" in bit 31; it starts invalid.
-constexpr unsigned kReaderMask = (1u << 30) - 1;
-constexpr unsigned kInvalid = 1u << 30;
-constexpr unsigned kWriter = 1u << 31;
+// Text written in front of every line (empty, or the progress line's erase sequence). Guarded by
+// lineMutex.
+const char* lineLead = "";
 
-std::atomic<unsigned> cacheGuard{kInvalid};
-time_t cachedSeconds = 0;
-struct tm cachedTm {};
+// The broken-down local time of the last whole second, so that localtime_r runs at most once per
+// second while lines keep coming. Guarded by lineMutex.
+struct LocalTimeCache {
+    bool valid = false;
+    time_t seconds = 0;
+    struct tm local {};
+};
+LocalTimeCache timeCache;
 
 void localTimeCached(time_t seconds, struct tm& out) {
-    unsigned guard = cacheGuard.load(std::memory_order_acquire);
-    // Readers enter only while no writer is active and the cache is valid.
-    while ((guard & (kWriter | kInvalid)) == 0) {
-        if (cacheGuard.compare_exchange_weak(guard, guard + 1, std::memory_order_acquire)) {
-            bool hit = cachedSeconds == seconds;
-            if (hit)
-                out = cachedTm;
-            unsigned after = cacheGuard.fetch_sub(1, std::memory_order_release) - 1;
-            if (hit)
-                return;
-            // Mismatch: mark the cache invalid so that a writer may refresh it.
-            guard = after;
-            while (!(guard & kInvalid) &&
-                   !cacheGuard.compare_exchange_weak(guard, guard | kInvalid, std::memory_order_acq_rel)) {
-            }
-            break;
-        }
+    if (!timeCache.valid || timeCache.seconds != seconds) {
+        localtime_r(&seconds, &timeCache.local);
+        timeCache.seconds = seconds;
+        timeCache.valid = true;
     }
-    localtime_r(&seconds, &out);
-    unsigned expected = kInvalid; // invalid flag alone: no readers, no writer
-    if (cacheGuard.compare_exchange_strong(expected, kInvalid | kWriter, std::memory_order_acquire)) {
-        cachedSeconds = seconds;
-        cachedTm = out;
-        cacheGuard.store(0, std::memory_order_release);
-    }
+    out = timeCache.local;
 }
 
 void appendId(char* out, std::size_t& n, long id) {
     n += static_cast<std::size_t>(std::snprintf(out + n, 24, " %5ld", id));
 }
 
-} // namespace
-
-std::size_t diagFormatLine(char* out, int level, const char* format, va_list args) {
+// Formats one line; the caller holds lineMutex.
+std::size_t formatLine(char* out, int level, const char* format, va_list args) {
     struct timeval now {};
     gettimeofday(&now, nullptr);
     struct tm local {};
@@ -95,16 +81,26 @@ std::size_t diagFormatLine(char* out, int level, const char* format, va_list arg
     return n;
 }
 
-void diagSetLineLead(const char* lead) { lineLead.store(lead ? lead : "", std::memory_order_relaxed); }
+} // namespace
+
+std::size_t diagFormatLine(char* out, int level, const char* format, va_list args) {
+    std::lock_guard<std::mutex> lock(lineMutex);
+    return formatLine(out, level, format, args);
+}
+
+void diagSetLineLead(const char* lead) {
+    std::lock_guard<std::mutex> lock(lineMutex);
+    lineLead = lead ? lead : "";
+}
 
 void diagWrite(int level, const char* format, ...) {
     char line[kDiagLeadMax + kDiagLineMax + 1];
-    const char* lead = lineLead.load(std::memory_order_relaxed);
-    std::size_t leadLength = strnlen(lead, kDiagLeadMax);
-    std::memcpy(line, lead, leadLength);
     va_list args;
     va_start(args, format);
-    std::size_t n = leadLength + diagFormatLine(line + leadLength, level, format, args);
+    std::lock_guard<std::mutex> lock(lineMutex);
+    std::size_t leadLength = strnlen(lineLead, kDiagLeadMax);
+    std::memcpy(line, lineLead, leadLength);
+    std::size_t n = leadLength + formatLine(line + leadLength, level, format, args);
     va_end(args);
     ssize_t ignored = ::write(2, line, n);
     (void)ignored;

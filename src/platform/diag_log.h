@@ -1,10 +1,12 @@
 #pragma once
 // Diagnostics lines on standard error: "MM-DD hh:mm:ss.mmm  PID   TID L message".
 //
-// One process-wide output level decides what is written. It starts at kDiagNone, so nothing is
+// Safe to call from several threads: each line is formatted and written whole under one lock. One
+// process-wide output level decides what is written. It starts at kDiagNone, so nothing is
 // written until the command line has set it. Call sites use the diagLog() macro, which compares the
 // level first and formats nothing for a suppressed message.
 
+#include <atomic>
 #include <cstdarg>
 #include <cstddef>
 
@@ -24,12 +26,16 @@ enum DiagLevel : int {
 constexpr std::size_t kDiagLineMax = 511;
 
 namespace detail {
-extern int diagOutputLevel;
+extern std::atomic<int> diagOutputLevel;
 }
 
 void diagSetOutputLevel(int level);
-inline int diagGetOutputLevel() { return detail::diagOutputLevel; }
-inline bool diagEnabled(int level) { return level >= detail::diagOutputLevel; }
+inline int diagGetOutputLevel() {
+    return detail::diagOutputLevel.load(std::memory_order_relaxed);
+}
+inline bool diagEnabled(int level) {
+    return level >= diagGetOutputLevel();
+}
 
 // Formats one line (prefix, message cut at 510 characters, line feed) into `out`, which must hold
 // at least kDiagLineMax + 1 bytes, and answers its length. Exposed for tests.
@@ -47,8 +53,8 @@ void diagWrite(int level, const char* format, ...) __attribute__((format(printf,
 } // namespace loglathe
 
 // The level test happens before the arguments are evaluated or formatted.
-#define diagLog(level, ...)                                                                                 \
-    do {                                                                                                   \
-        if (::loglathe::diagEnabled(level))                                                                \
-            ::loglathe::diagWrite((level), __VA_ARGS__);                                                   \
+#define diagLog(level, ...)                                                                                  \
+    do {                                                                                                     \
+        if (::loglathe::diagEnabled(level))                                                                  \
+            ::loglathe::diagWrite((level), __VA_ARGS__);                                                     \
     } while (0)

@@ -13,66 +13,9 @@ namespace loglathe {
 namespace {
 
 // The operating system wants NUL-terminated paths; views are copied once per call.
-std::string terminated(std::string_view path) { return std::string(path); }
-
-// The disk implementation.
-class DiskFileSystem final : public FileSystem {
-public:
-    using FileSystem::FileSystem;
-
-    bool stat(std::string_view fullPath, PathInfo& info) override {
-        struct stat st {};
-        if (::stat(terminated(fullPath).c_str(), &st) != 0) {
-            if (errno != ENOENT)
-                return false;
-            info = {PathKind::Missing, 0};
-            return true;
-        }
-        if (S_ISREG(st.st_mode))
-            info = {PathKind::File, static_cast<uint64_t>(st.st_size)};
-        else if (S_ISDIR(st.st_mode))
-            info = {PathKind::Directory, 0};
-        else
-            info = {PathKind::Other, 0};
-        info.device = static_cast<uint64_t>(st.st_dev);
-        info.inode = static_cast<uint64_t>(st.st_ino);
-        return true;
-    }
-
-    void list(std::string_view fullPath, DirListing& listing) override {
-        std::string dirPath = terminated(fullPath);
-        DIR* dir = ::opendir(dirPath.c_str());
-        if (!dir)
-            return;
-        std::string entryPath;
-        while (struct dirent* entry = ::readdir(dir)) {
-            std::string_view name = entry->d_name;
-            if (name == "." || name == "..")
-                continue;
-            entryPath.assign(dirPath).append("/").append(name);
-            PathInfo info;
-            if (!stat(entryPath, info))
-                continue;
-            if (info.kind != PathKind::File && info.kind != PathKind::Directory)
-                continue;
-            listing[std::string(name)] = DirEntry{std::string(name), info};
-        }
-        ::closedir(dir);
-    }
-
-    bool makeDir(std::string_view fullPath) override { return ::mkdir(terminated(fullPath).c_str(), 0700) == 0; }
-
-    bool remove(std::string_view fullPath) override { return std::remove(terminated(fullPath).c_str()) == 0; }
-
-    std::unique_ptr<ByteStream> open(std::string_view fullPath, unsigned flags) override {
-        bool read = flags & kFsRead;
-        bool write = flags & kFsWrite;
-        if (!read && !write)
-            return nullptr;
-        int kind = read && write ? 2 : read ? 0 : 1;
-        return fileStreamOpen(terminated(fullPath).c_str(), kind);
-    }
-};
+std::string terminated(std::string_view path) {
+    return std::string(path);
+}
 
 std::string fullPathOf(const FileSystem& fs, std::string_view relativePath) {
     std::string full;
@@ -83,18 +26,85 @@ std::string fullPathOf(const FileSystem& fs, std::string_view relativePath) {
 
 } // namespace
 
-bool FileSystem::stat(std::string_view, PathInfo&) { return false; }
+bool DiskFileSystem::stat(std::string_view fullPath, PathInfo& info) {
+    struct stat st {};
+    if (::stat(terminated(fullPath).c_str(), &st) != 0) {
+        if (errno != ENOENT)
+            return false;
+        info = {PathKind::Missing, 0};
+        return true;
+    }
+    if (S_ISREG(st.st_mode))
+        info = {PathKind::File, static_cast<uint64_t>(st.st_size)};
+    else if (S_ISDIR(st.st_mode))
+        info = {PathKind::Directory, 0};
+    else
+        info = {PathKind::Other, 0};
+    info.device = static_cast<uint64_t>(st.st_dev);
+    info.inode = static_cast<uint64_t>(st.st_ino);
+    return true;
+}
+
+void DiskFileSystem::list(std::string_view fullPath, DirListing& listing) {
+    std::string dirPath = terminated(fullPath);
+    DIR* dir = ::opendir(dirPath.c_str());
+    if (!dir)
+        return;
+    std::string entryPath;
+    while (struct dirent* entry = ::readdir(dir)) {
+        std::string_view name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        entryPath.assign(dirPath).append("/").append(name);
+        PathInfo info;
+        if (!DiskFileSystem::stat(entryPath, info)) // the disk's own answer, also in derived test doubles
+            continue;
+        if (info.kind != PathKind::File && info.kind != PathKind::Directory)
+            continue;
+        listing[std::string(name)] = DirEntry{std::string(name), info};
+    }
+    ::closedir(dir);
+}
+
+bool DiskFileSystem::makeDir(std::string_view fullPath) {
+    return ::mkdir(terminated(fullPath).c_str(), 0700) == 0;
+}
+
+bool DiskFileSystem::remove(std::string_view fullPath) {
+    return std::remove(terminated(fullPath).c_str()) == 0;
+}
+
+std::unique_ptr<ByteStream> DiskFileSystem::open(std::string_view fullPath, unsigned flags) {
+    bool read = flags & kFsRead;
+    bool write = flags & kFsWrite;
+    if (!read && !write)
+        return nullptr;
+    FileStreamKind kind = read && write ? FileStreamKind::ReadWrite
+                          : read        ? FileStreamKind::Read
+                                        : FileStreamKind::Write;
+    return fileStreamOpen(terminated(fullPath).c_str(), kind);
+}
+
+bool FileSystem::stat(std::string_view, PathInfo&) {
+    return false;
+}
 void FileSystem::list(std::string_view, DirListing&) {}
-bool FileSystem::makeDir(std::string_view) { return false; }
-bool FileSystem::remove(std::string_view) { return false; }
-std::unique_ptr<ByteStream> FileSystem::open(std::string_view, unsigned) { return nullptr; }
+bool FileSystem::makeDir(std::string_view) {
+    return false;
+}
+bool FileSystem::remove(std::string_view) {
+    return false;
+}
+std::unique_ptr<ByteStream> FileSystem::open(std::string_view, unsigned) {
+    return nullptr;
+}
 
 std::unique_ptr<FileSystem> fsCreate(std::string_view path) {
     if (path.empty() || path.back() != '/')
         return nullptr;
     auto fs = std::make_unique<DiskFileSystem>(std::string(path));
     PathInfo info;
-    if (!fs->stat(path, info) || info.kind != PathKind::Directory)
+    if (!fsStat(*fs, "", info) || info.kind != PathKind::Directory)
         return nullptr;
     return fs;
 }
@@ -107,7 +117,9 @@ void fsList(FileSystem& fs, std::string_view relativePath, DirListing& listing) 
     fs.list(fullPathOf(fs, relativePath), listing);
 }
 
-bool fsRemove(FileSystem& fs, std::string_view relativePath) { return fs.remove(fullPathOf(fs, relativePath)); }
+bool fsRemove(FileSystem& fs, std::string_view relativePath) {
+    return fs.remove(fullPathOf(fs, relativePath));
+}
 
 std::unique_ptr<ByteStream> fsOpen(FileSystem& fs, std::string_view relativePath, unsigned flags) {
     return fs.open(fullPathOf(fs, relativePath), flags);
@@ -148,7 +160,16 @@ void fsJoin(const FileSystem& fs, std::string_view relativePath, std::string& ou
     out.append(fs.root()).append(relativePath);
 }
 
-bool pathIsAbsolute(std::string_view path) { return !path.empty() && path.front() == '/'; }
+std::unique_ptr<FileSystem> fsCreateAtWorkingDir() {
+    std::string cwd;
+    if (!pathFromCwd(cwd))
+        return nullptr;
+    return fsCreate(cwd);
+}
+
+bool pathIsAbsolute(std::string_view path) {
+    return !path.empty() && path.front() == '/';
+}
 
 bool pathFromCwd(std::string& path) {
     char buffer[2048];
@@ -177,10 +198,7 @@ void pathNormalize(std::string& path) {
     path.swap(collapsed);
 
     if (!pathIsAbsolute(path)) {
-        std::string cwd;
-        if (!pathFromCwd(cwd))
-            return;
-        auto cwdFs = fsCreate(cwd);
+        auto cwdFs = fsCreateAtWorkingDir();
         if (!cwdFs)
             return;
         std::string joined;

@@ -1,10 +1,12 @@
 #pragma once
 // Paths and the rooted file-system object.
 //
-// A FileSystem is a folder handle: every operation takes a path relative to `root` (which always
-// ends in "/") and works on root + relative path, with no separator added or removed. The disk
-// implementation is made by fsCreate(); tests may derive their own. The base class answers failure
-// for every operation, so a derived class overrides only what it supports.
+// A FileSystem is a folder handle. Callers use the fs*() functions, which take a path relative to
+// `root` (which always ends in "/") and work on root + relative path, with no separator added or
+// removed. Behind them, an implementation overrides the virtual operations, which receive that full
+// path. The base class answers failure for every operation, so a derived class overrides only what
+// it supports. The disk implementation is made by fsCreate(); tests derive from DiskFileSystem to
+// watch or fail single operations.
 
 #include "platform/byte_stream.h"
 
@@ -48,6 +50,7 @@ public:
 
     const std::string& root() const { return root_; }
 
+protected:
     // All take full paths (root + relative path).
     // stat follows links; a path that does not exist is success with PathKind::Missing.
     virtual bool stat(std::string_view fullPath, PathInfo& info);
@@ -60,17 +63,41 @@ public:
     virtual std::unique_ptr<ByteStream> open(std::string_view fullPath, unsigned flags);
 
 private:
+    friend bool fsStat(FileSystem& fs, std::string_view relativePath, PathInfo& info);
+    friend void fsList(FileSystem& fs, std::string_view relativePath, DirListing& listing);
+    friend bool fsRemove(FileSystem& fs, std::string_view relativePath);
+    friend std::unique_ptr<ByteStream> fsOpen(FileSystem& fs, std::string_view relativePath, unsigned flags);
+    friend bool fsEnsureDir(FileSystem& fs, std::string_view relativePath);
+
     std::string root_;
+};
+
+// The folder below `root` on the disk. Creating one checks nothing: fsCreate() is the checked way.
+class DiskFileSystem : public FileSystem {
+public:
+    using FileSystem::FileSystem;
+
+protected:
+    bool stat(std::string_view fullPath, PathInfo& info) override;
+    void list(std::string_view fullPath, DirListing& listing) override;
+    bool makeDir(std::string_view fullPath) override;
+    bool remove(std::string_view fullPath) override;
+    std::unique_ptr<ByteStream> open(std::string_view fullPath, unsigned flags) override;
 };
 
 // Null unless `path` is an existing directory written with a trailing "/".
 std::unique_ptr<FileSystem> fsCreate(std::string_view path);
+// fsCreate on the working directory (pathFromCwd); null when that is unknown.
+std::unique_ptr<FileSystem> fsCreateAtWorkingDir();
 
+// The operations on root + relativePath. A path that does not exist is a successful stat with
+// PathKind::Missing; fsList adds the files and folders of a directory (not "." and "..") and nothing
+// when it cannot be read; fsOpen takes kFsRead, kFsWrite or both.
 bool fsStat(FileSystem& fs, std::string_view relativePath, PathInfo& info);
 void fsList(FileSystem& fs, std::string_view relativePath, DirListing& listing);
 bool fsRemove(FileSystem& fs, std::string_view relativePath);
 std::unique_ptr<ByteStream> fsOpen(FileSystem& fs, std::string_view relativePath, unsigned flags);
-// True when the path is a directory afterwards (made if missing).
+// True when the path is a directory afterwards (made, with permissions 0700, if missing).
 bool fsEnsureDir(FileSystem& fs, std::string_view relativePath);
 // Makes every directory of a relative path, outermost first; stops at the first failure.
 bool fsMakeDirs(FileSystem& fs, std::string_view relativePath);

@@ -17,12 +17,11 @@ constexpr uint32_t kFastPacketPayloadLimit = 6 + 31 * 7;
 
 class FastPacketSession : public TpSession {
 public:
-    TpResult process(LogRecord& record) override;
-
     TpState state() const { return state_; }
     uint32_t totalLength() const { return totalLength_; }
 
 private:
+    TpResult process(LogRecord& record) override;
     TpResult firstFrame(LogRecord& record);
     TpResult followingFrame(LogRecord& record);
     TpResult fail();

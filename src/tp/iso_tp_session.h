@@ -16,13 +16,12 @@ constexpr uint32_t kIsoTpPayloadLimit = 8192;
 
 class IsoTpSession : public TpSession {
 public:
-    TpResult process(LogRecord& record) override;
-
     TpState state() const { return state_; }
     uint32_t expectedLength() const { return expectedLength_; }
     const std::vector<uint8_t>& payload() const { return payload_; }
 
 private:
+    TpResult process(LogRecord& record) override;
     TpResult singleFrame(LogRecord& record);
     TpResult firstFrame(const LogRecord& record);
     TpResult consecutiveFrame(LogRecord& record);

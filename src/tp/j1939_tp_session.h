@@ -24,13 +24,12 @@ uint32_t j1939TpRewriteIdentifier(uint32_t id, uint32_t pgn);
 
 class J1939TpSession : public TpSession {
 public:
-    TpResult process(LogRecord& record) override;
-
     TpState state() const { return state_; }
     uint32_t pgn() const { return pgn_; }
     uint32_t totalSize() const { return totalSize_; }
 
 private:
+    TpResult process(LogRecord& record) override;
     TpResult announcement(const LogRecord& record);
     TpResult dataTransfer(LogRecord& record);
 

@@ -46,7 +46,7 @@ public:
     }
     bool onFileEnd(const FileInfo& info) override { return next_.onFileEnd(info); }
     bool attach(MessageSink* reentry) override;
-    bool configure(int32_t busKind, uint8_t channel, DbMsgKey key, const MuxChannelTable& table,
+    bool configure(BusKind busKind, uint8_t channel, DbMsgKey key, const MuxChannelTable& table,
                    BusType keyRule) override;
 
 private:
@@ -76,7 +76,7 @@ bool readItem(const uint8_t* bytes, std::size_t n, LogRecord& out, Item& item) {
     const uint8_t b1 = bytes[1];
     const uint8_t dlc = uint8_t(((b0 & 0x07) << 1) | (b1 >> 7));
     const bool remote = !(b0 & 0x08) && (b1 & 0x20);
-    out.extended = extended ? 1 : 0;
+    out.extended = extended;
     out.fd = (b1 >> 6) & 1;
     out.length = dlc;
     if (extended)
@@ -97,8 +97,8 @@ void resetItemRecord(LogRecord& record) {
     record.identifier = 0;
     record.payload.clear(); // keeps the capacity for the next item
     record.bus = kBusCan;
-    record.extended = 0;
-    record.fd = 0;
+    record.extended = false;
+    record.fd = false;
     record.length = 0;
 }
 
@@ -112,7 +112,7 @@ bool muxAttach(MuxTransport* mux, MessageSink* reentry) {
     return mux && mux->attach(reentry);
 }
 
-bool muxConfigure(MuxTransport& mux, int32_t busKind, uint8_t channel, DbMsgKey key,
+bool muxConfigure(MuxTransport& mux, BusKind busKind, uint8_t channel, DbMsgKey key,
                   const MuxChannelTable& table, BusType keyRule) {
     return mux.configure(busKind, channel, key, table, keyRule);
 }
@@ -124,7 +124,7 @@ bool MuxTransportImpl::attach(MessageSink* reentry) {
     return true;
 }
 
-bool MuxTransportImpl::configure(int32_t busKind, uint8_t channel, DbMsgKey key, const MuxChannelTable& table,
+bool MuxTransportImpl::configure(BusKind busKind, uint8_t channel, DbMsgKey key, const MuxChannelTable& table,
                                  BusType keyRule) {
     if (busKind != kBusCan)
         return false;
@@ -146,7 +146,7 @@ const Container* MuxTransportImpl::findContainer(const LogRecord& record) const 
     // Containers of J1939 databases are keyed by parameter group, so that any sender's is found.
     if (!record.extended || !j1939Channels_.test(record.channel))
         return nullptr;
-    found = containers_.find(slotOf(record.channel, j1939Key(record.identifier, 1)));
+    found = containers_.find(slotOf(record.channel, j1939Key(record.identifier, true)));
     if (found == containers_.end() || found->second.keyRule != BusType::J1939)
         return nullptr;
     return &found->second;

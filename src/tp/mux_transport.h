@@ -21,10 +21,15 @@ namespace loglathe {
 using MuxChannelTable = std::array<uint8_t, 4>;
 
 class MuxTransport : public MessageSink {
-public:
+private:
+    // Reached through muxAttach() and muxConfigure().
     virtual bool attach(MessageSink* reentry) = 0;
-    virtual bool configure(int32_t busKind, uint8_t channel, DbMsgKey key, const MuxChannelTable& table,
+    virtual bool configure(BusKind busKind, uint8_t channel, DbMsgKey key, const MuxChannelTable& table,
                            BusType keyRule) = 0;
+
+    friend bool muxAttach(MuxTransport* mux, MessageSink* reentry);
+    friend bool muxConfigure(MuxTransport& mux, BusKind busKind, uint8_t channel, DbMsgKey key,
+                             const MuxChannelTable& table, BusType keyRule);
 };
 
 // Data byte count of a 4-bit DLC code (classic and FD alike).
@@ -43,7 +48,7 @@ bool muxAttach(MuxTransport* mux, MessageSink* reentry);
 // declared it: records are matched by canKey, and for J1939 databases also by j1939Key, so that
 // containers sent from any source address are found. Bus kinds other than CAN answer false. The first
 // configuration of a (channel, key) wins.
-bool muxConfigure(MuxTransport& mux, int32_t busKind, uint8_t channel, DbMsgKey key,
+bool muxConfigure(MuxTransport& mux, BusKind busKind, uint8_t channel, DbMsgKey key,
                   const MuxChannelTable& table, BusType keyRule);
 
 } // namespace loglathe

@@ -28,11 +28,19 @@ struct TpSummary {
 
 class TpManager : public MessageSink {
 public:
-    // Sessions still open count as unfinished.
+    virtual uint32_t openSessions() const = 0;
+
+private:
+    // Reached through tpManagerSummary() and tpManagerConfigure().
     virtual TpSummary summary() = 0;
     virtual bool configure(BusType dbBusType, uint8_t channel, DbMsgKey key,
                            TransportProtocolType protocol) = 0;
-    virtual uint32_t openSessions() const = 0;
+
+    friend // The counters, with the sessions still open counted as unfinished.
+        TpSummary
+        tpManagerSummary(TpManager& manager);
+    friend bool tpManagerConfigure(TpManager& manager, BusType dbBusType, uint8_t channel, DbMsgKey key,
+                                   TransportProtocolType protocol);
 };
 
 // `next` must outlive the manager. Null when memory is exhausted. Open sessions are dropped silently

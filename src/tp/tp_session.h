@@ -22,13 +22,19 @@ enum class TpState : int32_t { Idle = 0, Receiving = 1, Complete = 2, Failed = 3
 class TpSession {
 public:
     virtual ~TpSession() = default;
-    // A session kind that does not replace this answers error for every frame.
+
+protected:
+    // Called only through tpSessionProcess(). A session kind that does not replace this answers
+    // error for every frame.
     virtual TpResult process(LogRecord& record) {
         (void)record;
         return TpResult::Error;
     }
+
+    friend TpResult tpSessionProcess(TpSession& session, LogRecord& record);
 };
 
+// Feeds one frame to a session.
 inline TpResult tpSessionProcess(TpSession& session, LogRecord& record) {
     return session.process(record);
 }

@@ -10,7 +10,7 @@
 namespace loglathe {
 namespace {
 
-using testing::TempDir;
+using test::TempDir;
 
 // The options of the database module without its loading step, so that no DBC file is needed.
 const RunConfigHooks kHooksWithoutLoading = {dbcAddOptions, nullptr, dbcReleaseOptions};
@@ -162,8 +162,8 @@ TEST_F(CommandLineTest, VerbosityMapsToOutputLevels) {
         EXPECT_TRUE(parseCommandLine(*config, static_cast<int>(argv.size()), argv.data(), &status));
         return diagGetOutputLevel();
     };
-    const std::pair<const char*, int> cases[] = {{"0", kDiagNone}, {"1", kDiagFatal}, {"2", kDiagError},
-                                                 {"3", kDiagWarning}, {"4", kDiagInfo}, {"5", kDiagInfo}};
+    const std::pair<const char*, int> cases[] = {{"0", kDiagNone},    {"1", kDiagFatal}, {"2", kDiagError},
+                                                 {"3", kDiagWarning}, {"4", kDiagInfo},  {"5", kDiagInfo}};
     for (const auto& [value, level] : cases)
         EXPECT_EQ(levelAfter({std::string("--verbosity=") + value, input_}), level) << value;
     EXPECT_EQ(levelAfter({input_}), kDiagError);

@@ -9,8 +9,8 @@
 namespace loglathe {
 namespace {
 
-using testing::DiagCapture;
-using testing::TempDir;
+using test::DiagCapture;
+using test::TempDir;
 
 constexpr const char* kSmallDbc = "BO_ 256 M1: 8 ECU\n"
                                   " SG_ S1 : 0|8@1+ (1,0) [0|18446744073709551615] \"\" ECU\n";
@@ -29,8 +29,9 @@ TEST(DbcOptions, OptionTextsSelectBusAndChannel) {
     std::string dbc = dir.write("a.dbc", kSmallDbc);
     std::string txt = dir.write("a.txt", kSmallDbc);
     RunConfig config;
-    config.dbcArgs = {"dbc-can0=" + dbc, "dbc-can256=" + dbc, "dbc-can255=" + dbc, "dbc-can1=" + txt,
-                      "dbc-lin7=" + dbc,  "dbc-can1=" + dbc,   "dbc-can1=" + dbc,   "dbc-can2=" + dir.path("no.dbc")};
+    config.dbcArgs = {
+        "dbc-can0=" + dbc, "dbc-can256=" + dbc, "dbc-can255=" + dbc, "dbc-can1=" + txt,
+        "dbc-lin7=" + dbc, "dbc-can1=" + dbc,   "dbc-can1=" + dbc,   "dbc-can2=" + dir.path("no.dbc")};
     DiagCapture diag;
     ASSERT_TRUE(loadIn(config, dir.root()));
     std::string log = diag.text();
@@ -67,8 +68,8 @@ TEST(DbcOptions, DiscoversDatabasesInTheWorkingDirectory) {
     RunConfig config;
     DiagCapture diag;
     ASSERT_TRUE(loadIn(config, dir.root()));
-    EXPECT_EQ(config.dbcArgs,
-              (std::vector<std::string>{"dbc-can1=" + dir.path("can1-a.dbc"), "dbc-lin2=" + dir.path("lin2-b.DBC")}));
+    EXPECT_EQ(config.dbcArgs, (std::vector<std::string>{"dbc-can1=" + dir.path("can1-a.dbc"),
+                                                        "dbc-lin2=" + dir.path("lin2-b.DBC")}));
     EXPECT_EQ(config.canDbs.channel(1).size(), 1u);
     // The upper-case extension fails the option pattern.
     EXPECT_NE(diag.text().find("E Invalid argument: dbc-lin2="), std::string::npos);
@@ -85,7 +86,7 @@ TEST(DbcOptions, DumpLandsInTheWorkingDirectory) {
     DiagCapture diag;
     ASSERT_TRUE(loadIn(config, dir.path("work")));
     EXPECT_NE(diag.text().find("I Dumping DB " + dbc + " to can1-a.json\n"), std::string::npos);
-    std::string json = testing::TempDir::read(dir.path("work/can1-a.json"));
+    std::string json = test::readFile(dir.path("work/can1-a.json"));
     EXPECT_EQ(json.rfind("{\"bus\":\"CAN\",\"messages\":[{ \"key\":256,\"name\":\"M1\"", 0), 0u) << json;
     // The dump prints limits with the C library's "%f".
     EXPECT_NE(json.find("\"max\":18446744073709551616.000000"), std::string::npos) << json;

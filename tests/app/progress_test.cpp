@@ -14,8 +14,8 @@
 namespace loglathe {
 namespace {
 
-using testing::DiagCapture;
-using testing::TempDir;
+using test::DiagCapture;
+using test::TempDir;
 
 constexpr uint64_t kGiB = uint64_t{1} << 30;
 

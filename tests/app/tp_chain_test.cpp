@@ -8,15 +8,16 @@
 namespace loglathe {
 namespace {
 
-using testing::DiagCapture;
-using testing::RecordingSink;
+using test::DiagCapture;
+using test::RecordingSink;
 
 // A database with one message per (key, protocol, parameter).
-std::unique_ptr<MessageDb> dbWith(BusType bus, std::vector<std::tuple<DbMsgKey, TransportProtocolType, std::string>> messages) {
+std::unique_ptr<MessageDb>
+dbWith(BusType bus, std::vector<std::tuple<DbMsgKey, TransportProtocolType, std::string>> messages) {
     auto db = createMessageDb(bus);
     int n = 0;
     for (const auto& [key, tp, parameter] : messages)
-        dbAddMessage(*db, testing::numberedName("M", n++), key, 8, tp, parameter, false);
+        dbAddMessage(*db, test::numberedName("M", n++), key, 8, tp, parameter, false);
     return db;
 }
 
@@ -31,8 +32,7 @@ TEST(TpChainSetUp, WithoutTransportProtocolsTheWalkerFeedsTheWriter) {
     EXPECT_EQ(chain->walkerSink, &writer);
     TpSummary summary = tpManagerSummary(*chain->manager);
     EXPECT_EQ(summary.successful + summary.failed + summary.unfinished, 0u);
-    tpChainFree(chain);
-    EXPECT_FALSE(chain);
+    chain.reset(); // the manager first, then the MUX transport it feeds
 }
 
 TEST(TpChainSetUp, J1939DatabaseReassemblesBroadcastsOnItsChannel) {
@@ -44,9 +44,9 @@ TEST(TpChainSetUp, J1939DatabaseReassemblesBroadcastsOnItsChannel) {
     EXPECT_TRUE(chain->tpUsed);
     ASSERT_EQ(chain->walkerSink, chain->manager.get());
 
-    auto bam = testing::extendedFrame(0x18ECFF00, {0x20, 9, 0, 2, 0xFF, 0xCA, 0xFE, 0x00}, 3);
-    auto dt1 = testing::extendedFrame(0x18EBFF00, {1, 1, 2, 3, 4, 5, 6, 7}, 3);
-    auto dt2 = testing::extendedFrame(0x18EBFF00, {2, 8, 9, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 3);
+    auto bam = test::extendedFrame(0x18ECFF00, {0x20, 9, 0, 2, 0xFF, 0xCA, 0xFE, 0x00}, 3);
+    auto dt1 = test::extendedFrame(0x18EBFF00, {1, 1, 2, 3, 4, 5, 6, 7}, 3);
+    auto dt2 = test::extendedFrame(0x18EBFF00, {2, 8, 9, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 3);
     for (LogRecord* r : {&bam, &dt1, &dt2})
         EXPECT_TRUE(chain->walkerSink->onRecord(*r));
     ASSERT_EQ(writer.records.size(), 1u);
@@ -67,7 +67,7 @@ TEST(TpChainSetUp, MuxParameterGivesTheTargetChannels) {
 
     // An ISO-TP single frame holding one container item: index 3, standard identifier 0x123, DLC 1,
     // data 0xAA. Index 3 targets the fourth number, 260, kept to its low 8 bits.
-    auto container = testing::frame(0x600, {0x04, 0x68, 0x81, 0x23, 0xAA, 0, 0, 0});
+    auto container = test::frame(0x600, {0x04, 0x68, 0x81, 0x23, 0xAA, 0, 0, 0});
     EXPECT_TRUE(chain->walkerSink->onRecord(container));
     ASSERT_EQ(writer.records.size(), 1u);
     EXPECT_EQ(writer.records[0].channel, 4);
@@ -75,7 +75,7 @@ TEST(TpChainSetUp, MuxParameterGivesTheTargetChannels) {
     EXPECT_EQ(writer.records[0].payload, std::vector<uint8_t>{0xAA});
 
     // The message whose parameter did not match is still reassembled and reaches the writer whole.
-    auto unmatched = testing::frame(0x601, {0x03, 1, 2, 3, 0, 0, 0, 0});
+    auto unmatched = test::frame(0x601, {0x03, 1, 2, 3, 0, 0, 0, 0});
     EXPECT_TRUE(chain->walkerSink->onRecord(unmatched));
     ASSERT_EQ(writer.records.size(), 2u);
     EXPECT_EQ(writer.records[1].identifier, 0x601u);
@@ -90,7 +90,7 @@ TEST(TpChainSetUp, FirstDatabaseOfAChannelWinsAKey) {
     auto chain = tpChainCreate(config, writer);
     ASSERT_TRUE(chain);
     // An ISO-TP single frame completes at once; as fast packet it would start a 3-byte transfer.
-    auto single = testing::frame(0x7E8, {0x03, 0x11, 0x22, 0x33, 0xAA, 0xAA, 0xAA, 0xAA});
+    auto single = test::frame(0x7E8, {0x03, 0x11, 0x22, 0x33, 0xAA, 0xAA, 0xAA, 0xAA});
     EXPECT_TRUE(chain->walkerSink->onRecord(single));
     ASSERT_EQ(writer.records.size(), 1u);
     EXPECT_EQ(writer.records[0].payload, (std::vector<uint8_t>{0x11, 0x22, 0x33}));

@@ -1,7 +1,7 @@
 #include "db/dbc_parser.h"
 
 #include "db/signal_decode.h"
-#include "diag_capture.h"
+#include "support/diag_capture.h"
 #include "support/numbered_name.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +12,8 @@
 
 namespace loglathe {
 namespace {
+
+using test::DiagCapture;
 
 std::unique_ptr<MessageDb> parse(std::string_view text) {
     MemoryStream stream(text);
@@ -439,7 +441,7 @@ TEST(DbcParser, PlacesADeepReverseChainOfMultiplexors) {
     auto db = parse(reverseChain(kDepth));
     ASSERT_TRUE(db);
     const DbMessage* message = dbFind(db.get(), 1);
-    const DbSignal* deepest = findSignalByName(message->signals, testing::numberedName("S", kDepth - 1));
+    const DbSignal* deepest = findSignalByName(message->signals, test::numberedName("S", kDepth - 1));
     ASSERT_TRUE(deepest);
     const DbSignal* level = &message->signals.at(0);
     int depth = 1;

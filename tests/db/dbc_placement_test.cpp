@@ -1,7 +1,7 @@
 #include "db/dbc_parser.h"
 #include "db/dbc_records.h"
 
-#include "diag_capture.h"
+#include "support/diag_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,8 @@
 
 namespace loglathe {
 namespace {
+
+using test::DiagCapture;
 
 // Signal placement read literally: whole passes over every record in file order, repeated until a
 // pass places nothing, with name searches through the message tree. The parser must build exactly

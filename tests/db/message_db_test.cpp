@@ -1,18 +1,21 @@
 #include "db/message_db.h"
 
-#include "diag_capture.h"
+#include "support/diag_capture.h"
 
 #include <gtest/gtest.h>
 
 namespace loglathe {
 namespace {
 
+using test::DiagCapture;
+
 TEST(DbKeys, CanKeysMaskToTheirIdentifierWidth) {
     EXPECT_EQ(dbcMsgKey2DbMsgKey(BusType::Can, 0x80000123), 0x80000123u);
     EXPECT_EQ(dbcMsgKey2DbMsgKey(BusType::Can, 0x123), 0x123u);
     EXPECT_EQ(dbcMsgKey2DbMsgKey(BusType::Can, 0x923), 0x123u);
     EXPECT_EQ(dbcMsgKey2DbMsgKey(BusType::Can, 0xFFFFFFFF), 0x9FFFFFFFu);
-    EXPECT_EQ(canKey(0x12345678, 0x100), 0x678u); // only the low 8 bits of the flag count
+    EXPECT_EQ(canKey(0x12345678, false), 0x678u);
+    EXPECT_EQ(canKey(0x12345678, true), 0x92345678u);
 }
 
 TEST(DbKeys, J1939KeysDropPriorityAndAddresses) {

@@ -1,6 +1,6 @@
 #include "db/signal_decode.h"
 
-#include "diag_capture.h"
+#include "support/diag_capture.h"
 #include "support/numbered_name.h"
 
 #include <cmath>
@@ -10,6 +10,8 @@
 
 namespace loglathe {
 namespace {
+
+using test::DiagCapture;
 
 SignalLayout layout(bool littleEndian, SignalValueType type, uint16_t startBit, uint8_t bitLength,
                     double factor = 1.0, double offset = 0.0) {
@@ -242,7 +244,7 @@ TEST(SignalDecode, DeepMultiplexorChainDecodesAndReleasesWithoutRecursion) {
     DbMessage* message = dbAddMessage(*db, "Deep", 1, 1, TransportProtocolType::None, "", false);
     std::vector<DbSignal>* level = &message->signals;
     for (int i = 0; i < kDepth; ++i) {
-        DbSignal* mux = addSignal(*level, testing::numberedName("M", i),
+        DbSignal* mux = addSignal(*level, test::numberedName("M", i),
                                   layout(true, SignalValueType::Unsigned, 0, 1), false);
         level = &addMuxGroup(mux->muxGroups, 0, 0)->signals;
     }

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-namespace loglathe::testing {
+namespace loglathe::test {
 namespace {
 
 LogFile oneEngineFrame() {
@@ -67,7 +67,7 @@ TEST(EndToEndCommandLine, TakesDatabasesFromTheWorkingDirectoryAndDumpsThemThere
         // Without an output directory the tree grows next to the inputs.
         EXPECT_EQ(readTree(dir.root())[kEngineCsv], kEngineContent);
 
-        std::string dump = TempDir::read(dir.path("work/can1-powertrain.json"));
+        std::string dump = readFile(dir.path("work/can1-powertrain.json"));
         EXPECT_EQ(
             dump.rfind(
                 "{\"bus\":\"CAN\",\"messages\":[{ \"key\":256,\"name\":\"EngineData\",\"tp\":\"\","
@@ -119,4 +119,4 @@ TEST(EndToEndCommandLine, DumpsADatabaseNamedByAnOptionIntoTheWorkingDirectory) 
 }
 
 } // namespace
-} // namespace loglathe::testing
+} // namespace loglathe::test

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-namespace loglathe::testing {
+namespace loglathe::test {
 namespace {
 
 // The last second of 31 January 2024 UTC (1706745599) and the first of the next day.
@@ -134,4 +134,4 @@ TEST(EndToEndConversion, WritesEachMessageIntoItsFolderAndDayWithExactRows) {
 }
 
 } // namespace
-} // namespace loglathe::testing
+} // namespace loglathe::test

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-namespace loglathe::testing {
+namespace loglathe::test {
 
 // A CAN database:
 //   0x100 EngineData: EngineSpeed = 16 bits LE from byte 0 x 0.25 [0..16383.75],
@@ -126,4 +126,4 @@ BA_ "ProtocolType" "J1939";
 BA_ "TransportProtocolType" BO_ 2381841666 "NMEATP";
 )";
 
-} // namespace loglathe::testing
+} // namespace loglathe::test

@@ -18,16 +18,9 @@
 
 extern char** environ;
 
-namespace loglathe::testing {
+namespace loglathe::test {
 
 namespace {
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 const char* kSetpriv = "/usr/bin/setpriv";
 
@@ -155,9 +148,9 @@ RunResult runLoglathe(const std::vector<std::string>& args, const RunOptions& op
     int wstatus = 0;
     ::waitpid(pid, &wstatus, 0);
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 1000 + WTERMSIG(wstatus);
-    result.out = slurp(outPath);
+    result.out = readFile(outPath);
     if (master < 0)
-        result.err = slurp(errPath);
+        result.err = readFile(errPath);
     return result;
 }
 
@@ -167,7 +160,7 @@ std::map<std::string, std::string> readTree(const std::string& root) {
         return files;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
         if (entry.is_regular_file())
-            files[std::filesystem::relative(entry.path(), root).string()] = slurp(entry.path().string());
+            files[std::filesystem::relative(entry.path(), root).string()] = readFile(entry.path().string());
     return files;
 }
 
@@ -234,25 +227,4 @@ std::optional<Summaries> parseSummaries(const std::string& out) {
                      number(6), number(7), number(8), number(9)};
 }
 
-int countLines(const std::string& text, std::string_view part) {
-    int n = 0;
-    for (const std::string& line : splitLines(text))
-        if (line.find(part) != std::string::npos)
-            ++n;
-    return n;
-}
-
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
-} // namespace loglathe::testing
+} // namespace loglathe::test

@@ -1,6 +1,7 @@
 #pragma once
 // Running the built program on inputs made in a temporary folder, and reading back what it wrote.
 
+#include "support/lines.h"
 #include "support/temp_dir.h"
 
 #include <cstdint>
@@ -11,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace loglathe::testing {
+namespace loglathe::test {
 
 struct RunResult {
     int status = -1; // exit status, or 1000 + the number of the signal that ended the program
@@ -93,10 +94,4 @@ std::ostream& operator<<(std::ostream& out, const Summaries& s);
 // blocks of summaries with their separator lines (the execution time may be any number).
 std::optional<Summaries> parseSummaries(const std::string& out);
 
-// Number of lines of `text` that contain `part`.
-int countLines(const std::string& text, std::string_view part);
-
-// The lines of a text without their line feeds.
-std::vector<std::string> splitLines(const std::string& text);
-
-} // namespace loglathe::testing
+} // namespace loglathe::test

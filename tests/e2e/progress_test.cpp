@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <regex>
 
-namespace loglathe::testing {
+namespace loglathe::test {
 namespace {
 
 const std::string kErase = "\r\x1b[K";
@@ -112,4 +112,4 @@ TEST(EndToEndProgress, ADiagnosticsLineReplacesTheLineInsteadOfContinuingIt) {
 }
 
 } // namespace
-} // namespace loglathe::testing
+} // namespace loglathe::test

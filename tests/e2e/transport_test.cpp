@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 #include <random>
 
-namespace loglathe::testing {
+namespace loglathe::test {
 namespace {
 
 std::vector<uint8_t> bytesOf(const std::string& hex) {
@@ -261,4 +261,4 @@ TEST(EndToEndTransport, NoiseOnConfiguredIdentifiersEndsCleanlyWithConsistentSum
 }
 
 } // namespace
-} // namespace loglathe::testing
+} // namespace loglathe::test

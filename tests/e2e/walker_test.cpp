@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace loglathe::testing {
+namespace loglathe::test {
 namespace {
 
 constexpr long long kNoon = 1706659200 + 12 * 3600; // 2024-01-31 12:00:00 UTC
@@ -242,4 +242,4 @@ TEST(EndToEndWalker, BadInputsFailAloneAndTheGoodOneIsConverted) {
 }
 
 } // namespace
-} // namespace loglathe::testing
+} // namespace loglathe::test

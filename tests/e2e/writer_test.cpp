@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-namespace loglathe::testing {
+namespace loglathe::test {
 namespace {
 
 constexpr long long kNoon = 1706659200 + 12 * 3600; // 2024-01-31 12:00:00 UTC
@@ -203,4 +203,4 @@ TEST(EndToEndWriter, AppendsWhenTheRunComesBackToAFileItWrote) {
 }
 
 } // namespace
-} // namespace loglathe::testing
+} // namespace loglathe::test

@@ -1,6 +1,8 @@
 #include "input/input_walker.h"
 
 #include "log_text.h"
+#include "support/recording_sink.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -17,37 +19,13 @@
 namespace loglathe {
 namespace {
 
-using testing::countOf;
-using testing::DiagCapture;
-using testing::logHeader;
-using testing::LogHeaderText;
-using testing::logText;
-
-// A scratch folder on disk, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/loglathe-walk-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        EXPECT_TRUE(made);
-        path_ = std::string(made ? made : "/tmp") + "/";
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    const std::string& path() const { return path_; }
-
-    void write(const std::string& name, const std::string& content) const {
-        std::filesystem::create_directories(std::filesystem::path(path_ + name).parent_path());
-        std::ofstream(path_ + name, std::ios::binary) << content;
-    }
-    void makeDir(const std::string& name) const { std::filesystem::create_directories(path_ + name); }
-    void link(const std::string& name, const std::string& target) const {
-        std::filesystem::create_directory_symlink(target, path_ + name);
-    }
-    bool exists(const std::string& name) const { return std::filesystem::exists(path_ + name); }
-
-private:
-    std::string path_;
-};
+using test::countLines;
+using test::DiagCapture;
+using test::logHeader;
+using test::LogHeaderText;
+using test::logText;
+using test::RecordingSink;
+using test::TempDir;
 
 // A log of one record whose identifier tells the file apart.
 std::string smallLog(const std::string& session, const std::string& split, unsigned id,
@@ -61,84 +39,56 @@ std::string smallLog(const std::string& session, const std::string& split, unsig
     return logText({line}, h);
 }
 
-// Records every sink call as a line of text; can be told to refuse calls for given files.
-class RecordingSink : public MessageSink {
-public:
-    bool onFileStart(const FileInfo& info, bool continuation) override {
-        calls.push_back("start " + info.inputPath + (continuation ? " continues" : ""));
-        starts.push_back(info);
-        current = info.inputPath;
-        return !failStart.count(info.inputPath);
-    }
-    bool onRecord(LogRecord& record) override {
-        char text[96];
-        std::snprintf(text, sizeof text, "record %X %.3f %u", record.identifier, record.timestamp,
-                      static_cast<unsigned>(record.payload.size()));
-        calls.push_back(text);
-        return !failRecord.count(current);
-    }
-    bool onFileEnd(const FileInfo& info) override {
-        calls.push_back("end " + info.inputPath);
-        return !failEnd.count(info.inputPath);
-    }
-
-    std::vector<std::string> calls;
-    std::vector<FileInfo> starts;
-    std::set<std::string> failStart, failRecord, failEnd;
-
-private:
-    std::string current;
-};
-
 // A stream whose close fails; the file behind it is still released when it is destroyed.
 class UnclosableStream : public ByteStream {
 public:
     explicit UnclosableStream(std::unique_ptr<ByteStream> inner) : inner_(std::move(inner)) {}
-    int64_t read(void* destination, std::size_t length) override { return inner_->read(destination, length); }
-    int64_t tell() override { return inner_->tell(); }
-    int64_t seek(uint64_t offset, int whence) override { return inner_->seek(offset, whence); }
-    int close() override { return -1; }
 
 private:
+    int64_t read(void* destination, std::size_t length) override {
+        return streamRead(inner_.get(), destination, length);
+    }
+    int64_t tell() override { return streamTell(inner_.get()); }
+    int64_t seek(uint64_t offset, int whence) override { return streamSeek(inner_.get(), offset, whence); }
+    int close() override { return -1; }
+
     std::unique_ptr<ByteStream> inner_;
 };
 
 // The disk below a root, with operations that fail for chosen relative names.
-class FaultyFileSystem : public FileSystem {
+class FaultyFileSystem : public DiskFileSystem {
 public:
-    explicit FaultyFileSystem(const std::string& root) : FileSystem(root), disk_(fsCreate(root)) {}
+    using DiskFileSystem::DiskFileSystem;
 
+    std::set<std::string> failStat, failOpen, failRemove, failClose;
+
+private:
     bool stat(std::string_view fullPath, PathInfo& info) override {
-        return !failStat.count(relative(fullPath)) && disk_->stat(fullPath, info);
+        return !failStat.count(relative(fullPath)) && DiskFileSystem::stat(fullPath, info);
     }
-    void list(std::string_view fullPath, DirListing& listing) override { disk_->list(fullPath, listing); }
     bool remove(std::string_view fullPath) override {
-        return !failRemove.count(relative(fullPath)) && disk_->remove(fullPath);
+        return !failRemove.count(relative(fullPath)) && DiskFileSystem::remove(fullPath);
     }
     std::unique_ptr<ByteStream> open(std::string_view fullPath, unsigned flags) override {
         std::string name = relative(fullPath);
         if (failOpen.count(name))
             return nullptr;
-        auto stream = disk_->open(fullPath, flags);
+        auto stream = DiskFileSystem::open(fullPath, flags);
         if (stream && failClose.count(name))
             return std::make_unique<UnclosableStream>(std::move(stream));
         return stream;
     }
 
-    std::set<std::string> failStat, failOpen, failRemove, failClose;
-
-private:
     std::string relative(std::string_view fullPath) const {
         return std::string(fullPath.substr(root().size()));
     }
-    std::unique_ptr<FileSystem> disk_;
 };
 
 class InputWalkerTest : public ::testing::Test {
 protected:
     int walk(const std::vector<std::string>& names, FileSystem* input = nullptr) {
-        auto inputRoot = fsCreate(in.path());
-        auto outputRoot = fsCreate(out.path());
+        auto inputRoot = fsCreate(in.root());
+        auto outputRoot = fsCreate(out.root());
         auto walker = inputWalkerCreate(input ? *input : *inputRoot, *outputRoot, options, sink);
         int result = walker->run(names);
         files = walker->fileCount();
@@ -226,7 +176,7 @@ TEST_F(InputWalkerTest, RepeatedFileIsSkippedWithAWarningButCounted) {
     DiagCapture capture;
     EXPECT_EQ(walk({"a.txt", "b.txt", "c.txt"}), kWalkOk);
     std::string diag = capture.take();
-    EXPECT_EQ(countOf(diag, " W Repeated input file (1A2B3C4D, 00000012, 00000003)\n"), 1) << diag;
+    EXPECT_EQ(countLines(diag, " W Repeated input file (1A2B3C4D, 00000012, 00000003)\n"), 1) << diag;
     EXPECT_EQ(startedPaths(), (Paths{"a.txt", "c.txt"}));
     EXPECT_EQ(files, 3u);
     EXPECT_EQ(bytes, 2 * smallLog("12", "3", 1).size() + smallLog("12", "3", 3, "OTHER").size());
@@ -242,9 +192,9 @@ TEST_F(InputWalkerTest, HeaderNeedsSessionAndSplitButNotALoggerId) {
     std::string diag = capture.take();
     ASSERT_EQ(startedPaths(), Paths{"a.txt"});
     EXPECT_EQ(sink.starts[0].loggerId, "LOGGERID");
-    EXPECT_EQ(countOf(diag, " E Could not parse file header\n"), 2) << diag;
-    EXPECT_EQ(countOf(diag, " E Error during conversion of b.txt\n"), 1) << diag;
-    EXPECT_EQ(countOf(diag, " E Error during conversion of c.txt\n"), 1) << diag;
+    EXPECT_EQ(countLines(diag, " E Could not parse file header\n"), 2) << diag;
+    EXPECT_EQ(countLines(diag, " E Error during conversion of b.txt\n"), 1) << diag;
+    EXPECT_EQ(countLines(diag, " E Error during conversion of c.txt\n"), 1) << diag;
     EXPECT_EQ(files, 3u);
 }
 
@@ -253,7 +203,7 @@ TEST_F(InputWalkerTest, MissingInputIsReportedWhileTheOthersAreConverted) {
     in.write("b.txt", smallLog("1", "2", 2));
     DiagCapture capture;
     EXPECT_EQ(walk({"a.txt", "nothing/here.txt", "b.txt"}), kWalkMissingInput);
-    EXPECT_EQ(countOf(capture.take(), " W Could not find input file/folder nothing/here.txt\n"), 1);
+    EXPECT_EQ(countLines(capture.take(), " W Could not find input file/folder nothing/here.txt\n"), 1);
     EXPECT_EQ(startedPaths(), (Paths{"a.txt", "b.txt"}));
 }
 
@@ -300,10 +250,10 @@ TEST_F(InputWalkerTest, DeletesOnlyFilesThatWereConverted) {
     EXPECT_FALSE(in.exists("d/a.txt"));
     for (const char* kept : {"d/b.txt", "d/c.txt", "d/e.txt", "d/f.txt", "d/g.txt"})
         EXPECT_TRUE(in.exists(kept)) << kept;
-    EXPECT_EQ(countOf(diag, " E Error on new file\n"), 1) << diag;
-    EXPECT_EQ(countOf(diag, " E Error during end file callback\n"), 1) << diag;
+    EXPECT_EQ(countLines(diag, " E Error on new file\n"), 1) << diag;
+    EXPECT_EQ(countLines(diag, " E Error during end file callback\n"), 1) << diag;
     for (const char* failed : {"b", "c", "e", "g"})
-        EXPECT_EQ(countOf(diag, std::string(" E Error during conversion of d/") + failed + ".txt\n"), 1)
+        EXPECT_EQ(countLines(diag, std::string(" E Error during conversion of d/") + failed + ".txt\n"), 1)
             << failed;
     // The refused record is counted; a refused file start reads no record but still ends the file.
     EXPECT_EQ(records, 3u);
@@ -317,7 +267,7 @@ TEST_F(InputWalkerTest, OpenCloseAndRemoveFailuresOfTheFileSystem) {
     in.write("d/b.txt", smallLog("2", "1", 2));
     in.write("d/c.txt", smallLog("3", "1", 3));
     in.write("d/e.txt", smallLog("4", "1", 4));
-    FaultyFileSystem fs(in.path());
+    FaultyFileSystem fs(in.root());
     fs.failOpen.insert("d/a.txt");
     fs.failClose.insert("d/b.txt");
     fs.failRemove.insert("d/c.txt");
@@ -326,13 +276,13 @@ TEST_F(InputWalkerTest, OpenCloseAndRemoveFailuresOfTheFileSystem) {
     DiagCapture capture;
     EXPECT_EQ(walk({"d"}, &fs), kWalkFileFailed);
     std::string diag = capture.take();
-    EXPECT_EQ(countOf(diag, " E Could not open input file d/a.txt\n"), 1) << diag;
-    EXPECT_EQ(countOf(diag, " E Could not close input file after conversion: d/b.txt\n"), 1) << diag;
-    EXPECT_EQ(countOf(diag, " E Could not remove input file after conversion: d/c.txt\n"), 1) << diag;
-    EXPECT_EQ(countOf(diag, " F Error during stat of d/e.txt, exiting\n"), 1) << diag;
-    EXPECT_EQ(countOf(diag, " E Error during conversion of d/a.txt\n"), 1) << diag;
-    EXPECT_EQ(countOf(diag, " E Error during conversion of d/b.txt\n"), 1) << diag;
-    EXPECT_EQ(countOf(diag, "Error during conversion"), 2) << diag;
+    EXPECT_EQ(countLines(diag, " E Could not open input file d/a.txt\n"), 1) << diag;
+    EXPECT_EQ(countLines(diag, " E Could not close input file after conversion: d/b.txt\n"), 1) << diag;
+    EXPECT_EQ(countLines(diag, " E Could not remove input file after conversion: d/c.txt\n"), 1) << diag;
+    EXPECT_EQ(countLines(diag, " F Error during stat of d/e.txt, exiting\n"), 1) << diag;
+    EXPECT_EQ(countLines(diag, " E Error during conversion of d/a.txt\n"), 1) << diag;
+    EXPECT_EQ(countLines(diag, " E Error during conversion of d/b.txt\n"), 1) << diag;
+    EXPECT_EQ(countLines(diag, "Error during conversion"), 2) << diag;
     EXPECT_TRUE(in.exists("d/b.txt"));
     EXPECT_TRUE(in.exists("d/c.txt"));
     EXPECT_EQ(startedPaths(), (Paths{"d/b.txt", "d/c.txt"}));
@@ -342,25 +292,25 @@ TEST_F(InputWalkerTest, OpenCloseAndRemoveFailuresOfTheFileSystem) {
 TEST_F(InputWalkerTest, AnInputThatCannotBeQueriedEndsTheWalk) {
     in.write("a.txt", smallLog("1", "1", 1));
     in.write("b.txt", smallLog("1", "2", 2));
-    FaultyFileSystem fs(in.path());
+    FaultyFileSystem fs(in.root());
     fs.failStat.insert("b.txt");
     DiagCapture capture;
     EXPECT_EQ(walk({"missing", "b.txt", "a.txt"}, &fs), kWalkQueryFailed);
-    EXPECT_EQ(countOf(capture.take(), " F Could not query b.txt for information\n"), 1);
+    EXPECT_EQ(countLines(capture.take(), " F Could not query b.txt for information\n"), 1);
     EXPECT_TRUE(sink.calls.empty());
 
     // Without the "_out" decision the same failure only skips the input.
     options.noAppendRoot = true;
     DiagCapture again;
     EXPECT_EQ(walk({"b.txt", "a.txt"}, &fs), kWalkOk);
-    EXPECT_EQ(countOf(again.take(), " F Error during stat of b.txt, exiting\n"), 1);
+    EXPECT_EQ(countLines(again.take(), " F Error during stat of b.txt, exiting\n"), 1);
     EXPECT_EQ(startedPaths(), Paths{"a.txt"});
 }
 
 TEST_F(InputWalkerTest, InputsThatAreNeitherFileNorFolder) {
     in.write("d/x.txt/inner.txt", smallLog("1", "1", 1));
-    ASSERT_EQ(mkfifo((in.path() + "d/y.txt").c_str(), 0600), 0);
-    ASSERT_EQ(mkfifo((in.path() + "z.txt").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((in.root() + "d/y.txt").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((in.root() + "z.txt").c_str(), 0600), 0);
     DiagCapture capture;
     EXPECT_EQ(walk({"d"}), kWalkOk);
     EXPECT_EQ(startedPaths(), Paths{"d/x.txt/inner.txt"});
@@ -385,9 +335,10 @@ TEST_F(InputWalkerTest, BadFilesFailAloneAndNeverStopTheWalk) {
         DiagCapture capture;
         EXPECT_EQ(walk({"d"}), kWalkFileFailed);
         std::string diag = capture.take();
-        EXPECT_EQ(countOf(diag, " E Could not open log\n"), 3) << diag;
+        EXPECT_EQ(countLines(diag, " E Could not open log\n"), 3) << diag;
         for (const char* failed : {"1", "2", "3"})
-            EXPECT_EQ(countOf(diag, std::string(" E Error during conversion of d/") + failed + ".txt\n"), 1);
+            EXPECT_EQ(countLines(diag, std::string(" E Error during conversion of d/") + failed + ".txt\n"),
+                      1);
         EXPECT_EQ(startedPaths(), (Paths{"d/4.txt", "d/5.txt"}));
         EXPECT_EQ(files, 5u);
     }
@@ -395,7 +346,7 @@ TEST_F(InputWalkerTest, BadFilesFailAloneAndNeverStopTheWalk) {
 
 TEST_F(InputWalkerTest, FileLargerThanMemoryFailsItsBufferAndTheWalkGoesOn) {
     in.write("d/a.txt", "");
-    int fd = ::open((in.path() + "d/a.txt").c_str(), O_WRONLY);
+    int fd = ::open((in.root() + "d/a.txt").c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
     int truncated = ::ftruncate(fd, off_t{1} << 40);
     ::close(fd);
@@ -405,8 +356,8 @@ TEST_F(InputWalkerTest, FileLargerThanMemoryFailsItsBufferAndTheWalkGoesOn) {
     DiagCapture capture;
     EXPECT_EQ(walk({"d"}), kWalkFileFailed);
     std::string diag = capture.take();
-    EXPECT_EQ(countOf(diag, " E Could not allocate buffer of size 1099511627776\n"), 1) << diag;
-    EXPECT_EQ(countOf(diag, " E Error during conversion of d/a.txt\n"), 1) << diag;
+    EXPECT_EQ(countLines(diag, " E Could not allocate buffer of size 1099511627776\n"), 1) << diag;
+    EXPECT_EQ(countLines(diag, " E Error during conversion of d/a.txt\n"), 1) << diag;
     EXPECT_EQ(startedPaths(), Paths{"d/b.txt"});
     EXPECT_EQ(bytes, (uint64_t{1} << 40) + smallLog("1", "1", 1).size());
 }
@@ -423,10 +374,10 @@ TEST_F(InputWalkerTest, LinkLoopsAreNotEnteredAgain) {
     EXPECT_EQ(walk({"w/in"}), kWalkOk);
     std::string diag = capture.take();
     EXPECT_EQ(startedPaths(), (Paths{"w/in/a.txt", "w/in/sub/b.txt"}));
-    EXPECT_EQ(countOf(diag, " W Skipping folder w/in/self: "), 1) << diag;
-    EXPECT_EQ(countOf(diag, " W Skipping folder w/in/sub/up: "), 1) << diag;
-    EXPECT_EQ(countOf(diag, " W Skipping folder w/in/sub/top/in: "), 1) << diag;
-    EXPECT_EQ(countOf(diag, "\n"), 3) << diag;
+    EXPECT_EQ(countLines(diag, " W Skipping folder w/in/self: "), 1) << diag;
+    EXPECT_EQ(countLines(diag, " W Skipping folder w/in/sub/up: "), 1) << diag;
+    EXPECT_EQ(countLines(diag, " W Skipping folder w/in/sub/top/in: "), 1) << diag;
+    EXPECT_EQ(countLines(diag, "\n"), 3) << diag;
 }
 
 TEST_F(InputWalkerTest, FolderReachedTwiceWithoutALoopIsWalkedTwice) {
@@ -438,7 +389,7 @@ TEST_F(InputWalkerTest, FolderReachedTwiceWithoutALoopIsWalkedTwice) {
     std::string diag = capture.take();
     EXPECT_EQ(files, 3u);
     EXPECT_EQ(startedPaths(), Paths{"w/l1/f.txt"});
-    EXPECT_EQ(countOf(diag, " W Repeated input file (1A2B3C4D, 00000001, 00000001)\n"), 2) << diag;
+    EXPECT_EQ(countLines(diag, " W Repeated input file (1A2B3C4D, 00000001, 00000001)\n"), 2) << diag;
 }
 
 // Every advance the walker reports.

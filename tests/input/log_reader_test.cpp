@@ -12,10 +12,10 @@
 namespace loglathe {
 namespace {
 
-using testing::countOf;
-using testing::DiagCapture;
-using testing::LogHeaderText;
-using testing::logText;
+using test::countLines;
+using test::DiagCapture;
+using test::LogHeaderText;
+using test::logText;
 
 // A reader over an in-memory log, read directly (buffer 0), through a buffer of the given size, or
 // through one holding the whole text (negative size).
@@ -322,8 +322,8 @@ TEST(LogReader, ReturnsEqualTimestampsAndDropsEarlierOnesWithOneWarning) {
     EXPECT_EQ(record.identifier, 5u);
     EXPECT_FALSE(log.reader->next(record));
     std::string diag = capture.take();
-    EXPECT_EQ(countOf(diag, "W Skipping non-increasing timestamp: 1709251195.250000\n"), 1) << diag;
-    EXPECT_EQ(countOf(diag, "\n"), 1) << diag;
+    EXPECT_EQ(countLines(diag, "W Skipping non-increasing timestamp: 1709251195.250000\n"), 1) << diag;
+    EXPECT_EQ(countLines(diag, "\n"), 1) << diag;
 }
 
 TEST(LogReader, BlankLineIsADataLineBuiltFromHeaderDigits) {

@@ -1,9 +1,10 @@
 #pragma once
-// Builders of log texts for the input tests, and capture of diagnostics lines.
+// Builders of log texts for the input tests, with the shared diagnostics capture and line counting.
 
 #include "input/log_record.h"
 #include "platform/diag_log.h"
 #include "support/diag_capture.h"
+#include "support/lines.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace loglathe::testing {
+namespace loglathe::test {
 
 struct LogHeaderText {
     std::string loggerId = "1A2B3C4D";
@@ -59,12 +60,4 @@ inline std::string logText(const std::vector<std::string>& dataLines, const LogH
     return text;
 }
 
-
-inline int countOf(const std::string& text, const std::string& part) {
-    int n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
-} // namespace loglathe::testing
+} // namespace loglathe::test

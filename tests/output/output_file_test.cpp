@@ -1,6 +1,5 @@
 #include "output/output_file.h"
 
-#include "read_file.h"
 #include "resource_limits.h"
 #include "support/numbered_name.h"
 #include "support/temp_dir.h"
@@ -15,8 +14,8 @@
 namespace loglathe {
 namespace {
 
-using outputtest::readFile;
-using testing::TempDir;
+using test::readFile;
+using test::TempDir;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -55,7 +54,7 @@ TEST(OutputFile, ManyValuesFormatLikeFewValuesExtended) {
     std::vector<double> values;
     std::string expected = "1.500000";
     for (int i = 0; i < 12; ++i) {
-        names.push_back(testing::numberedName("S", i));
+        names.push_back(test::numberedName("S", i));
         values.push_back(i * 0.25 - 1.0);
         char number[32];
         std::snprintf(number, sizeof number, ",%f", i * 0.25 - 1.0);
@@ -77,7 +76,7 @@ TEST(OutputFile, GrowsTheRowBufferForValuesOfHugeMagnitude) {
     std::string number = "-1797693134862315709" + std::string(309 - 19, '0') + ".000000";
     std::string expected = "2.000000";
     for (int i = 0; i < 20; ++i) {
-        names.push_back(testing::numberedName("S", i));
+        names.push_back(test::numberedName("S", i));
         values.push_back(-std::numeric_limits<double>::max());
         expected += ",";
         expected += number;
@@ -143,7 +142,7 @@ TEST(OutputFile, ReportsAndRemembersAWriteBeyondTheFileSizeLimit) {
     ASSERT_TRUE(file);
     bool allWritten = true;
     {
-        outputtest::ScopedFileSizeLimit limit(4096);
+        test::ScopedFileSizeLimit limit(4096);
         ASSERT_TRUE(limit.ok());
         const double row[] = {1.0, 2.0};
         // Far more than the limit; buffered output fails at one of the rows or at the flush.

@@ -1,8 +1,7 @@
 #include "output/output_writer.h"
 
-#include "diag_capture.h"
-#include "read_file.h"
 #include "resource_limits.h"
+#include "support/diag_capture.h"
 #include "support/numbered_name.h"
 #include "support/temp_dir.h"
 
@@ -19,8 +18,8 @@
 namespace loglathe {
 namespace {
 
-using outputtest::DiagCapture;
-using testing::TempDir;
+using test::DiagCapture;
+using test::TempDir;
 
 constexpr double kJan31 = 1706659200.0; // 2024-01-31 00:00:00 UTC
 
@@ -90,7 +89,7 @@ protected:
     bool end() { return writer->onFileEnd(info); }
 
     bool send(uint32_t id, std::vector<uint8_t> payload, double timestamp, bool extended = false,
-              int32_t bus = kBusCan, uint8_t channel = 1) {
+              BusKind bus = kBusCan, uint8_t channel = 1) {
         LogRecord record;
         record.identifier = id;
         record.payload = std::move(payload);
@@ -112,7 +111,7 @@ protected:
     }
 
     std::string read(const std::string& relativePath) const {
-        return outputtest::readFile(dir->root() + relativePath);
+        return test::readFile(dir->root() + relativePath);
     }
 
     DbChannelTable can;
@@ -320,8 +319,8 @@ TEST_F(OutputWriterTest, ShortMultiplexedFramesFollowTheirOwnGroup) {
     DbMessage& mx = addMessage(db, "Mx", 0x10, {{"Sel", 0, 8}});
     addSignal(addMuxGroup(mx.signals[0].muxGroups, 0, 0)->signals, "G0", layoutOf({"G0", 8, 16}), false);
     start("L");
-    send(0x10, {3}, kJan31);      // selects no group: no multiplexor part
-    send(0x10, {0}, kJan31 + 1);  // group 0, too short for G0
+    send(0x10, {3}, kJan31);     // selects no group: no multiplexor part
+    send(0x10, {0}, kJan31 + 1); // group 0, too short for G0
     send(0x10, {0, 1, 2}, kJan31 + 2);
     writer.reset();
     const std::string day = "/2024/01/31/00000001_00000001.csv";
@@ -394,9 +393,9 @@ TEST_F(OutputWriterTest, MoreFilesThanTheDescriptorLimitLoseNoRows) {
     MessageDb& db = addDb(1, BusType::Can);
     constexpr uint32_t kMessages = 200;
     for (uint32_t i = 0; i < kMessages; ++i)
-        addMessage(db, testing::numberedName("M", i), 0x100 + i, {{"V"}});
+        addMessage(db, test::numberedName("M", i), 0x100 + i, {{"V"}});
     {
-        outputtest::ScopedLimit limit(RLIMIT_NOFILE, 64);
+        test::ScopedLimit limit(RLIMIT_NOFILE, 64);
         ASSERT_TRUE(limit.ok());
         reset(WriterOptions{});
         start("L");
@@ -419,7 +418,7 @@ TEST_F(OutputWriterTest, WriteBeyondTheFileSizeLimitFailsTheInputOnce) {
     DiagCapture diag;
     start("L", 1);
     {
-        outputtest::ScopedFileSizeLimit limit(4096);
+        test::ScopedFileSizeLimit limit(4096);
         ASSERT_TRUE(limit.ok());
         bool allAccepted = true;
         for (int i = 0; i < 1000; ++i)

@@ -6,7 +6,7 @@
 #include <csignal>
 #include <sys/resource.h>
 
-namespace loglathe::outputtest {
+namespace loglathe::test {
 
 class ScopedLimit {
 public:
@@ -55,4 +55,4 @@ private:
     ScopedLimit limit_;
 };
 
-} // namespace loglathe::outputtest
+} // namespace loglathe::test

@@ -14,8 +14,9 @@ std::string tempPath(const char* name) {
         .string();
 }
 
-void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
 
 TEST(BufferedReader, RoundsCapacityUpAndReadsPastBufferBoundaries) {
     MemoryStream inner("abcdefghijklmnopqrstuvwxyz0123");
@@ -74,7 +75,7 @@ TEST(BufferedReader, ViewServesBufferedBytesAndRefills) {
 
 TEST(FileStream, KindsRejectTheOtherDirection) {
     std::string path = tempPath("ll-fs-kinds");
-    auto writer = fileStreamOpen(path.c_str(), 1);
+    auto writer = fileStreamOpen(path.c_str(), FileStreamKind::Write);
     ASSERT_TRUE(writer);
     char c = 'x';
     EXPECT_EQ(streamRead(writer.get(), &c, 1), kStreamUnsupported);
@@ -82,20 +83,20 @@ TEST(FileStream, KindsRejectTheOtherDirection) {
     EXPECT_EQ(streamClose(writer), 0);
     EXPECT_FALSE(writer);
 
-    auto reader = fileStreamOpen(path.c_str(), 0);
+    auto reader = fileStreamOpen(path.c_str(), FileStreamKind::Read);
     ASSERT_TRUE(reader);
     EXPECT_EQ(streamWrite(reader.get(), "x", 1), kStreamUnsupported);
     EXPECT_EQ(streamSize(reader.get()), 5);
     EXPECT_EQ(streamTell(reader.get()), 0); // size leaves the position alone
-    EXPECT_EQ(fileStreamOpen(path.c_str(), 3), nullptr);
-    EXPECT_EQ(fileStreamOpen(nullptr, 0), nullptr);
+    EXPECT_EQ(fileStreamOpen(path.c_str(), static_cast<FileStreamKind>(3)), nullptr);
+    EXPECT_EQ(fileStreamOpen(nullptr, FileStreamKind::Read), nullptr);
     std::remove(path.c_str());
 }
 
 TEST(FileStream, ClosingOwningBufferedReaderClosesFile) {
     std::string path = tempPath("ll-fs-own");
     writeFile(path, "data");
-    auto reader = bufferedReaderCreate(fileStreamOpen(path.c_str(), 0), 64);
+    auto reader = bufferedReaderCreate(fileStreamOpen(path.c_str(), FileStreamKind::Read), 64);
     ASSERT_TRUE(reader);
     char buf[4];
     EXPECT_EQ(streamRead(reader.get(), buf, 4), 4);

@@ -4,8 +4,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace loglathe {
 namespace {
@@ -77,8 +80,9 @@ TEST_F(DiagLogTest, LineHasTimePidTidAndLevelLetter) {
     char pid[16];
     std::snprintf(pid, sizeof pid, "%5d", static_cast<int>(getpid()));
     std::string id = pid;
-    std::regex line("\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d " + id + " " + id + " E Could not open log\n" +
-                    "\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d " + id + " " + id + " I n=42\n");
+    std::regex line("\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d " + id + " " + id +
+                    " E Could not open log\n" + "\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d " + id + " " +
+                    id + " I n=42\n");
     EXPECT_TRUE(std::regex_match(text, line)) << text;
     // The prefix is 33 characters when both ids fit in 5 digits.
     std::size_t prefix = 18 + 2 * (1 + id.size()) + 3;
@@ -97,6 +101,40 @@ TEST_F(DiagLogTest, LongMessagesAreCutAt510Characters) {
     ASSERT_EQ(text.size(), 511u);
     EXPECT_EQ(text.back(), '\n');
     EXPECT_EQ(text[509], 'x');
+}
+
+TEST_F(DiagLogTest, LinesOfSeveralThreadsStayWholeAndCarryTheirThreadId) {
+    diagSetOutputLevel(kDiagInfo);
+    StderrCapture capture;
+    constexpr int kThreads = 4;
+    constexpr int kLines = 100; // small enough for the pipe's buffer
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < kLines; ++i)
+                diagLog(kDiagWarning, "thread %d line %d", t, i);
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+
+    std::istringstream lines(capture.text());
+    std::regex layout(
+        "\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d +(\\d+) +(\\d+) W thread (\\d) line \\d+");
+    std::vector<int> perThread(kThreads, 0);
+    std::vector<std::string> tids(kThreads);
+    std::string line;
+    std::smatch match;
+    while (std::getline(lines, line)) {
+        ASSERT_TRUE(std::regex_match(line, match, layout)) << line;
+        EXPECT_EQ(match[1].str(), std::to_string(getpid()));
+        int t = std::stoi(match[3].str());
+        ++perThread[t];
+        if (tids[t].empty())
+            tids[t] = match[2].str();
+        EXPECT_EQ(match[2].str(), tids[t]) << "one thread, one id";
+    }
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(perThread[t], kLines) << "thread " << t;
 }
 
 std::size_t formatLine(char* line, int level, const char* format, ...) {

@@ -1,5 +1,7 @@
 #include "platform/file_system.h"
 
+#include "support/temp_dir.h"
+
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -11,52 +13,38 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
-class TempDir {
-public:
-    TempDir() {
-        std::string templ = (stdfs::temp_directory_path() / "ll-fs-XXXXXX").string();
-        path_ = mkdtemp(templ.data());
-    }
-    ~TempDir() { stdfs::remove_all(path_); }
-    std::string slash() const { return path_ + "/"; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using test::TempDir;
 
 // Records every full path handed to makeDir, then lets the disk do the work.
-class RecordingFs : public FileSystem {
+class RecordingFs : public DiskFileSystem {
 public:
-    explicit RecordingFs(const std::string& root) : FileSystem(root), disk_(fsCreate(root)) {}
-    bool stat(std::string_view p, PathInfo& info) override { return disk_->stat(p, info); }
-    bool makeDir(std::string_view p) override {
-        made.emplace_back(p);
-        return disk_->makeDir(p);
-    }
+    using DiskFileSystem::DiskFileSystem;
     std::vector<std::string> made;
 
 private:
-    std::unique_ptr<FileSystem> disk_;
+    bool makeDir(std::string_view p) override {
+        made.emplace_back(p);
+        return DiskFileSystem::makeDir(p);
+    }
 };
 
 TEST(FileSystem, CreateNeedsExistingDirectoryWithTrailingSlash) {
     TempDir dir;
-    EXPECT_FALSE(fsCreate(dir.path()));
-    EXPECT_TRUE(fsCreate(dir.slash()));
+    EXPECT_FALSE(fsCreate(dir.folder()));
+    EXPECT_TRUE(fsCreate(dir.root()));
     EXPECT_FALSE(fsCreate(""));
-    std::ofstream(dir.slash() + "f.txt") << "x";
-    EXPECT_FALSE(fsCreate(dir.slash() + "f.txt/"));
-    EXPECT_FALSE(fsCreate(dir.slash() + "missing/"));
+    std::ofstream(dir.root() + "f.txt") << "x";
+    EXPECT_FALSE(fsCreate(dir.root() + "f.txt/"));
+    EXPECT_FALSE(fsCreate(dir.root() + "missing/"));
 }
 
 TEST(FileSystem, ListsFilesAndFoldersInByteOrder) {
     TempDir dir;
-    std::ofstream(dir.slash() + "b.txt") << "bb";
-    std::ofstream(dir.slash() + "A.txt") << "a";
-    stdfs::create_directory(dir.slash() + "sub");
-    ASSERT_EQ(mkfifo((dir.slash() + "fifo").c_str(), 0600), 0);
-    auto fs = fsCreate(dir.slash());
+    std::ofstream(dir.root() + "b.txt") << "bb";
+    std::ofstream(dir.root() + "A.txt") << "a";
+    stdfs::create_directory(dir.root() + "sub");
+    ASSERT_EQ(mkfifo((dir.root() + "fifo").c_str(), 0600), 0);
+    auto fs = fsCreate(dir.root());
     DirListing listing;
     fsList(*fs, "", listing);
     std::vector<std::string> names;
@@ -75,12 +63,13 @@ TEST(FileSystem, ListsFilesAndFoldersInByteOrder) {
 
 TEST(FileSystem, MakeDirsCreatesOutermostFirstWithPrivatePermissions) {
     TempDir dir;
-    RecordingFs fs(dir.slash());
-    stdfs::create_directory(dir.slash() + "A_out");
+    RecordingFs fs(dir.root());
+    stdfs::create_directory(dir.root() + "A_out");
     ASSERT_TRUE(fsMakeDirs(fs, "A_out/CAN1_X/2024/01/31/"));
-    std::string r = dir.slash();
-    EXPECT_EQ(fs.made, (std::vector<std::string>{r + "/A_out/CAN1_X", r + "/A_out/CAN1_X/2024",
-                                                 r + "/A_out/CAN1_X/2024/01", r + "/A_out/CAN1_X/2024/01/31"}));
+    std::string r = dir.root();
+    EXPECT_EQ(fs.made,
+              (std::vector<std::string>{r + "/A_out/CAN1_X", r + "/A_out/CAN1_X/2024",
+                                        r + "/A_out/CAN1_X/2024/01", r + "/A_out/CAN1_X/2024/01/31"}));
     struct stat st {};
     ASSERT_EQ(::stat((r + "A_out/CAN1_X/2024").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
@@ -97,7 +86,7 @@ TEST(FileSystem, MakeDirsCreatesOutermostFirstWithPrivatePermissions) {
 
 TEST(FileSystem, OpenRemoveAndEmptySlots) {
     TempDir dir;
-    auto fs = fsCreate(dir.slash());
+    auto fs = fsCreate(dir.root());
     auto out = fsOpen(*fs, "x.txt", kFsWrite);
     ASSERT_TRUE(out);
     EXPECT_EQ(streamWrite(out.get(), "abc", 3), 3);
@@ -117,10 +106,10 @@ TEST(FileSystem, OpenRemoveAndEmptySlots) {
 
 TEST(Paths, JoinAndComponents) {
     TempDir dir;
-    auto fs = fsCreate(dir.slash());
+    auto fs = fsCreate(dir.root());
     std::string out;
     fsJoin(*fs, "a/b", out);
-    EXPECT_EQ(out, dir.slash() + "a/b");
+    EXPECT_EQ(out, dir.root() + "a/b");
     out.clear();
     fsJoin(*fs, "..", out);
     EXPECT_EQ(out, "");
@@ -142,18 +131,18 @@ TEST(Paths, JoinAndComponents) {
 
 TEST(Paths, NormalizeMakesAbsoluteAndMarksDirectories) {
     TempDir dir;
-    stdfs::create_directory(dir.slash() + "in");
-    std::ofstream(dir.slash() + "in/f.txt") << "x";
+    stdfs::create_directory(dir.root() + "in");
+    std::ofstream(dir.root() + "in/f.txt") << "x";
     std::string cwd;
     ASSERT_TRUE(pathFromCwd(cwd));
     EXPECT_EQ(cwd.back(), '/');
 
-    std::string p = dir.path() + "//in";
+    std::string p = dir.folder() + "//in";
     pathNormalize(p);
-    EXPECT_EQ(p, dir.slash() + "in/");
-    p = dir.slash() + "in/f.txt/";
+    EXPECT_EQ(p, dir.root() + "in/");
+    p = dir.root() + "in/f.txt/";
     pathNormalize(p);
-    EXPECT_EQ(p, dir.slash() + "in/f.txt");
+    EXPECT_EQ(p, dir.root() + "in/f.txt");
     p = "C:\\logs\\x.txt";
     pathNormalize(p);
     EXPECT_EQ(p, cwd + "C:/logs/x.txt");
@@ -165,11 +154,11 @@ TEST(Paths, NormalizeMakesAbsoluteAndMarksDirectories) {
     EXPECT_EQ(p, "");
 
     std::string saved = stdfs::current_path();
-    stdfs::current_path(dir.path());
+    stdfs::current_path(dir.folder());
     p = "./in";
     pathNormalize(p);
     stdfs::current_path(saved);
-    EXPECT_EQ(p, dir.slash() + "./in/");
+    EXPECT_EQ(p, dir.root() + "./in/");
 }
 
 } // namespace

@@ -4,13 +4,14 @@
 // be nested: the inner one takes the lines while it lives.
 
 #include "platform/diag_log.h"
+#include "support/lines.h"
 
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <unistd.h>
 
-namespace loglathe::testing {
+namespace loglathe::test {
 
 class DiagCapture {
 public:
@@ -49,21 +50,8 @@ public:
     }
     std::string take() const { return text(); }
 
-    // Number of logged lines that contain `part`.
-    int count(std::string_view part) const {
-        std::string all = text();
-        int n = 0;
-        std::size_t lineStart = 0;
-        while (lineStart < all.size()) {
-            std::size_t lineEnd = all.find('\n', lineStart);
-            if (lineEnd == std::string::npos)
-                lineEnd = all.size();
-            if (std::string_view(all).substr(lineStart, lineEnd - lineStart).find(part) != std::string_view::npos)
-                ++n;
-            lineStart = lineEnd + 1;
-        }
-        return n;
-    }
+    // Number of logged lines that contain `part` (see countLines).
+    int count(std::string_view part) const { return countLines(text(), part); }
     bool has(std::string_view part) const { return count(part) > 0; }
 
 private:
@@ -72,4 +60,4 @@ private:
     int savedLevel_;
 };
 
-} // namespace loglathe::testing
+} // namespace loglathe::test

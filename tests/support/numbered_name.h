@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace loglathe::testing {
+namespace loglathe::test {
 
 // Appends the number to a copy of the prefix. Writing "S" + std::to_string(n) instead makes GCC 12
 // warn at -O3 about an overlapping copy that cannot happen (-Wrestrict inside std::string::insert).
@@ -14,4 +14,4 @@ inline std::string numberedName(std::string_view prefix, long long n) {
     return name;
 }
 
-} // namespace loglathe::testing
+} // namespace loglathe::test

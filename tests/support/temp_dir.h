@@ -1,5 +1,6 @@
 #pragma once
-// A temporary folder for a test, removed with everything in it at the end of the test.
+// Files in tests: a temporary folder, removed with everything in it at the end of the test, and the
+// reading of a whole file.
 
 #include <cstdlib>
 #include <filesystem>
@@ -7,7 +8,13 @@
 #include <iterator>
 #include <string>
 
-namespace loglathe::testing {
+namespace loglathe::test {
+
+// The whole content of a file ("" when it cannot be read).
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 class TempDir {
 public:
@@ -24,6 +31,8 @@ public:
 
     // The folder, ending in "/".
     std::string root() const { return path_ + "/"; }
+    // The folder without the trailing "/".
+    const std::string& folder() const { return path_; }
     std::string path(const std::string& relative) const { return root() + relative; }
 
     // Writes a file (creating its folders) and answers its full path.
@@ -33,18 +42,19 @@ public:
         std::ofstream(full, std::ios::binary) << content;
         return full.string();
     }
-    // The whole content of a file ("" when it cannot be read).
-    static std::string read(const std::string& fullPath) {
-        std::ifstream in(fullPath, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    // Makes a folder (and its parents) and answers its full path, ending in "/".
     std::string mkdir(const std::string& relative) const {
         std::filesystem::create_directories(path(relative));
         return path(relative) + "/";
     }
+    // A symbolic link to a folder.
+    void link(const std::string& relative, const std::string& target) const {
+        std::filesystem::create_directory_symlink(target, path(relative));
+    }
+    bool exists(const std::string& relative) const { return std::filesystem::exists(path(relative)); }
 
 private:
     std::string path_;
 };
 
-} // namespace loglathe::testing
+} // namespace loglathe::test

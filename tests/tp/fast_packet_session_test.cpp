@@ -7,15 +7,12 @@
 namespace loglathe {
 namespace {
 
-using testing::concat;
-using testing::counting;
-using testing::extendedFrame;
-using Bytes = std::vector<uint8_t>;
+using namespace test;
 
 constexpr uint32_t kId = 0x09F80123;
 
 TpResult feed(FastPacketSession& session, Bytes bytes, LogRecord* out = nullptr) {
-    return testing::processFrame(session, extendedFrame(kId, std::move(bytes)), out);
+    return processFrame(session, extendedFrame(kId, std::move(bytes)), out);
 }
 
 TEST(FastPacketSession, TenByteMessageDropsTheSurplusOfItsLastFrame) {

@@ -7,16 +7,12 @@
 namespace loglathe {
 namespace {
 
-using testing::concat;
-using testing::counting;
-using testing::DiagCapture;
-using testing::frame;
-using Bytes = std::vector<uint8_t>;
+using namespace test;
 
 constexpr uint32_t kId = 0x7E8;
 
 TpResult feed(IsoTpSession& session, Bytes bytes, LogRecord* out = nullptr) {
-    return testing::processFrame(session, frame(kId, std::move(bytes)), out);
+    return processFrame(session, frame(kId, std::move(bytes)), out);
 }
 
 TEST(IsoTpSession, SingleFrameKeepsItsDataAndDropsThePadding) {
@@ -148,7 +144,7 @@ TEST(IsoTpSession, CompletionHandsOverTheCollectedBytesWithoutCopying) {
     feed(session, concat({0x10, 0x0A}, counting(6, 0)));
     const uint8_t* collected = session.payload().data();
     LogRecord out = frame(kId, concat({0x21}, counting(7, 6)));
-    ASSERT_EQ(session.process(out), TpResult::Complete);
+    ASSERT_EQ(tpSessionProcess(session, out), TpResult::Complete);
     EXPECT_EQ(out.payload.data(), collected);
     EXPECT_EQ(out.payload, counting(10, 0));
 }

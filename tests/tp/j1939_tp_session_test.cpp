@@ -7,10 +7,7 @@
 namespace loglathe {
 namespace {
 
-using testing::concat;
-using testing::counting;
-using testing::extendedFrame;
-using Bytes = std::vector<uint8_t>;
+using namespace test;
 
 // Priority 6, global destination, source 0x25.
 constexpr uint32_t kBamCm = 0x18ECFF25;
@@ -20,7 +17,7 @@ constexpr uint32_t kRtsCm = 0x1CEC1025;
 constexpr uint32_t kRtsDt = 0x1CEB1025;
 
 TpResult feed(J1939TpSession& session, uint32_t id, Bytes bytes, LogRecord* out = nullptr) {
-    return testing::processFrame(session, extendedFrame(id, std::move(bytes)), out);
+    return processFrame(session, extendedFrame(id, std::move(bytes)), out);
 }
 
 Bytes announce(uint8_t control, uint16_t size, uint32_t pgn) {

@@ -8,12 +8,7 @@
 namespace loglathe {
 namespace {
 
-using testing::concat;
-using testing::counting;
-using testing::extendedFrame;
-using testing::frame;
-using testing::RecordingSink;
-using Bytes = std::vector<uint8_t>;
+using namespace test;
 
 constexpr uint32_t kContainerId = 0x600;
 

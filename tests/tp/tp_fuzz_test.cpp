@@ -14,7 +14,7 @@
 namespace loglathe {
 namespace {
 
-using testing::RecordingSink;
+using namespace test;
 
 struct Target {
     uint32_t identifier;
@@ -39,8 +39,8 @@ public:
         record.timestamp = double(++ticks_) / 1000.0;
         record.channel = uint8_t(1 + below(4));
         record.identifier = target.identifier;
-        record.extended = target.extended ? 1 : 0;
-        record.bus = below(20) == 0 ? int32_t(below(6)) : kBusCan;
+        record.extended = target.extended;
+        record.bus = below(20) == 0 ? BusKind(below(6)) : kBusCan;
         // Mostly classic frames, some truncated, some as long as CAN FD allows.
         std::size_t length = below(4) == 0 ? below(65) : (below(3) == 0 ? below(9) : 8);
         record.payload.resize(length);
@@ -115,7 +115,7 @@ private:
         record.timestamp = double(++ticks_) / 1000.0;
         record.channel = channel;
         record.identifier = identifier;
-        record.extended = extended ? 1 : 0;
+        record.extended = extended;
         record.bus = kBusCan;
         record.length = uint8_t(bytes.size());
         record.payload = std::move(bytes);
@@ -226,7 +226,7 @@ TEST(TpChain, SurvivesRandomContainers) {
         LogRecord record;
         record.channel = uint8_t(1 + noise.below(3));
         record.identifier = record.channel == 3 ? 0x0CFF1033 : (record.channel == 1 ? 0x600 : 0x601);
-        record.extended = record.channel == 3 ? 1 : 0;
+        record.extended = record.channel == 3;
         record.bus = kBusCan;
         std::size_t length = noise.below(63);
         record.payload = {0x00, uint8_t(length)};

@@ -7,13 +7,7 @@
 namespace loglathe {
 namespace {
 
-using testing::concat;
-using testing::counting;
-using testing::DiagCapture;
-using testing::extendedFrame;
-using testing::frame;
-using testing::RecordingSink;
-using Bytes = std::vector<uint8_t>;
+using namespace test;
 
 constexpr uint32_t kIsoTpId = 0x7E8;
 constexpr uint32_t kFastPacketId = 0x09F80123;

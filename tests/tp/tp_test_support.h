@@ -1,44 +1,22 @@
 #pragma once
-// Small fakes for the transport-protocol tests: a sink that records every call, a frame builder and a
-// capture of the diagnostics lines.
+// Frame builders for the transport-protocol tests, with the shared recording sink and diagnostics
+// capture.
 
 #include "input/message_sink.h"
 #include "platform/diag_log.h"
 #include "support/diag_capture.h"
+#include "support/recording_sink.h"
 #include "tp/tp_session.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
-namespace loglathe::testing {
+namespace loglathe::test {
 
-struct RecordingSink : MessageSink {
-    std::vector<LogRecord> records;
-    std::vector<bool> fileStarts; // continuation flag of each onFileStart
-    int fileEnds = 0;
-    bool answer = true;
-    // Runs after a record has been stored; lets a test re-enter the stage that called this sink.
-    std::function<void(const LogRecord&)> onEach;
-
-    bool onRecord(LogRecord& record) override {
-        records.push_back(record);
-        if (onEach)
-            onEach(record);
-        return answer;
-    }
-    bool onFileStart(const FileInfo&, bool continuation) override {
-        fileStarts.push_back(continuation);
-        return answer;
-    }
-    bool onFileEnd(const FileInfo&) override {
-        ++fileEnds;
-        return answer;
-    }
-};
+using Bytes = std::vector<uint8_t>;
 
 inline LogRecord frame(uint32_t identifier, std::vector<uint8_t> bytes, uint8_t channel = 1,
                        bool extended = false, double timestamp = 0.0) {
@@ -49,7 +27,7 @@ inline LogRecord frame(uint32_t identifier, std::vector<uint8_t> bytes, uint8_t 
     record.length = uint8_t(bytes.size());
     record.payload = std::move(bytes);
     record.bus = kBusCan;
-    record.extended = extended ? 1 : 0;
+    record.extended = extended;
     return record;
 }
 
@@ -68,7 +46,7 @@ inline std::vector<uint8_t> counting(std::size_t count, uint8_t first) {
 // Hands one frame to a session; `out`, when given, receives the record afterwards (the whole message
 // on completion).
 inline TpResult processFrame(TpSession& session, LogRecord record, LogRecord* out = nullptr) {
-    TpResult result = session.process(record);
+    TpResult result = tpSessionProcess(session, record);
     if (out)
         *out = std::move(record);
     return result;
@@ -79,5 +57,4 @@ inline std::vector<uint8_t> concat(std::vector<uint8_t> head, const std::vector<
     return head;
 }
 
-
-} // namespace loglathe::testing
+} // namespace loglathe::test

@@ -3,6 +3,10 @@
 // whole trimmed line; a line that does not match is ignored. They need leftmost-first matching in
 // which earlier optional and repeated groups give way to later parts (see the BA_ pattern), which
 // the pattern layer provides in linear time.
+//
+// Some kinds have a second, lenient pattern for the forms that tools write beyond the first one's
+// strict shape. It is tried only on lines the first pattern rejects and has the same groups, so a
+// line the first pattern matches is always read with exactly the first pattern's groups.
 
 #include <string_view>
 
@@ -14,6 +18,10 @@ inline constexpr std::string_view kMessagePattern = R"re(^BO_ (\d+) ([[:graph:]]
 // SG_ DAS_accState m2 : 59|4@0+ (1,0) [0|15] "" ESP
 inline constexpr std::string_view kSignalPattern =
     R"re(^SG_ ([[:graph:]]+) ([0-9mM]*) ?: (\d+)\|(\d+)@(0|1)(\+|\-) \(([0-9eE\.\-]+),([0-9eE\.\-]+)\) \[([0-9eE\.\-]+)\|([0-9eE\.\-]+)\].*$)re";
+
+// SG_ U64 : 7|64@0+ (1,0) [0|1.84467440737096E+019] "" ECU (a sign on mantissa or exponent)
+inline constexpr std::string_view kLenientSignalPattern =
+    R"re(^SG_ ([[:graph:]]+) ([0-9mM]*) ?: (\d+)\|(\d+)@(0|1)(\+|\-) \(([0-9eE\.\+\-]+),([0-9eE\.\+\-]+)\) \[([0-9eE\.\+\-]+)\|([0-9eE\.\+\-]+)\].*$)re";
 
 // m2, M, m12M (the multiplex indicator of an SG_ line)
 inline constexpr std::string_view kMultiplexIndicatorPattern = R"re(^(m*)(\d*)(M*)$)re";

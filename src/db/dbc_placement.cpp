@@ -178,7 +178,7 @@ private:
         }
         // The bound is computed in 32 bits, as the message length is stored.
         uint32_t messageBits = c.message->length * 8u;
-        if (messageBits < uint32_t{s.layout.startBit} + s.layout.bitLength) {
+        if (!s.widthsFit || messageBits < uint32_t{s.layout.startBit} + s.layout.bitLength) {
             diagLog(kDiagFatal, "Failed to add signal %s to message %s", s.name.c_str(),
                     c.message->name.c_str());
             return Outcome::Repeat;

@@ -13,9 +13,26 @@ namespace loglathe {
 
 namespace {
 
+// The pattern of a line kind and, where the kind has one, its lenient pattern, which is tried only
+// when the first one rejects the line.
+struct LinePattern {
+    explicit LinePattern(std::string_view expression, std::string_view lenientExpression = {})
+        : strict(patternCompile(expression)),
+          lenient(lenientExpression.empty() ? nullptr : patternCompile(lenientExpression)),
+          ok(strict && (lenientExpression.empty() || lenient)) {}
+
+    bool match(std::string_view line, std::vector<std::string_view>& groups) const {
+        return strict->match(line, groups) || (lenient && lenient->match(line, groups));
+    }
+
+    std::unique_ptr<Pattern> strict;
+    std::unique_ptr<Pattern> lenient;
+    bool ok;
+};
+
 struct DbcPatterns {
     std::unique_ptr<Pattern> message = patternCompile(dbc::kMessagePattern);
-    std::unique_ptr<Pattern> signal = patternCompile(dbc::kSignalPattern);
+    LinePattern signal{dbc::kSignalPattern, dbc::kLenientSignalPattern};
     std::unique_ptr<Pattern> indicator = patternCompile(dbc::kMultiplexIndicatorPattern);
     std::unique_ptr<Pattern> extendedMux = patternCompile(dbc::kExtendedMuxPattern);
     std::unique_ptr<Pattern> definition = patternCompile(dbc::kAttributeDefinitionPattern);
@@ -24,7 +41,7 @@ struct DbcPatterns {
     std::unique_ptr<Pattern> valueType = patternCompile(dbc::kValueTypePattern);
 
     bool ok() const {
-        return message && signal && indicator && extendedMux && definition && defaultValue && assignment &&
+        return message && signal.ok && indicator && extendedMux && definition && defaultValue && assignment &&
                valueType;
     }
 };
@@ -128,15 +145,19 @@ private:
     }
 
     // SG_ DAS_accState m2 : 59|4@0+ (1,0) [0|15] "" ESP
+    // SG_ U64 : 7|64@0+ (1,0) [0|1.84467440737096E+019] "" ECU
     void signal(std::string_view line) {
-        if (!p_.signal->match(line, g_))
+        if (!p_.signal.match(line, g_))
             return;
         SignalRecord record;
         record.name.assign(g_[0]);
         record.messageId = state_.currentMessageId;
         SignalLayout& layout = record.layout;
-        layout.startBit = static_cast<uint16_t>(toUnsigned(g_[2]));
-        layout.bitLength = static_cast<uint8_t>(toUnsigned(g_[3]));
+        unsigned long startBit = toUnsigned(g_[2]);
+        unsigned long bitLength = toUnsigned(g_[3]);
+        layout.startBit = static_cast<uint16_t>(startBit);
+        layout.bitLength = static_cast<uint8_t>(bitLength);
+        record.widthsFit = startBit <= 0xFFFF && bitLength <= 0xFF;
         layout.littleEndian = g_[4] == "1" ? 1 : 0;
         layout.valueType = g_[5] == "+" ? SignalValueType::Unsigned : SignalValueType::Signed;
         layout.factor = toReal(g_[6]);

@@ -35,6 +35,9 @@ struct SignalRecord {
     bool multiplexed = false; // "m" in the multiplex indicator
     uint32_t muxValue = 0;
     bool ignored = false;
+    // The start bit and bit length as written fit the 16 and 8 bits they are kept in. A signal whose
+    // written layout does not fit is never placed, rather than placed with cut-down numbers.
+    bool widthsFit = true;
 };
 
 // BA_DEF_ line.

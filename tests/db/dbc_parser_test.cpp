@@ -212,13 +212,53 @@ TEST(DbcParser, ValueTypeRecordsMakeFloatAndDoubleSignals) {
 TEST(DbcParser, SilentlyDropsLinesThatDoNotMatch) {
     auto db = parse(std::string(kCanHeader) +
                     "BO_ 1 M: 8 E\n"
-                    " SG_ PlusExponent : 0|8@1+ (1E+2,0) [0|0] \"\" X\n"
+                    " SG_ NoLimits : 0|8@1+ (1,0) \"\" X\n"
                     " SG_ Kept : 8|8@1+ (1E-2,0) [0|0] \"\" X\n"
                     "BA_DEF_DEF_  \"BusType\" \"CAN FD\";\n" // a blank in the value: no match
                     "SG_MUL_VAL_ 1 Kept Mux 1-1, 3-3;\n");
     ASSERT_TRUE(db);
     EXPECT_EQ(namesOf(dbFind(db.get(), 1)->signals), (Names{"Kept"}));
     EXPECT_EQ(signalIn(*db, 1, "Kept")->layout.factor, 0.01);
+}
+
+TEST(DbcParser, ReadsNumbersWithSignsAndChecksLayoutsAsWritten) {
+    DiagCapture diag(kDiagError);
+    auto db = parse(std::string(kCanHeader) +
+                    "BO_ 1 Diag: 8 TestTool\n"
+                    " SG_ DgnInf : 7|64@0+ (1,0) [0|1.84467440737096E+019] \"\"  TestTool_FO\n"
+                    " SG_ s64 : 0|64@1- (1,0) [-9.22337203685478E+018|9.22337203685478E+018] \"\" X\n"
+                    "BO_ 2 Plus: 8 E\n"
+                    " SG_ myExtraSigWithPlus : 8|8@1- (1,-128) [-128|+127] \"\" Vector__XXX\n"
+                    " SG_ Scaled : 16|8@1+ (+1.5E+0,-1E+1) [+0|+1E+3] \"\" X\n"
+                    // Lengths and start bits beyond their 8 and 16 bits: as stored they would read
+                    // 800 -> 32, 264 -> 8 and 65544 -> 8, which would all fit.
+                    "BO_ 2164112896 TR1: 8 Vector__XXX\n"
+                    " SG_ Agency : 0|8@1+ (1,0) [0|255] \"\" Vector__XXX\n"
+                    " SG_ Transit_Assigned_Run_Identity : 0|800@1+ (1,0) "
+                    "[0|6.668014432879854274079851791E+240] \"\" Vector__XXX\n"
+                    "BO_ 3 Long: 40 E\n"
+                    " SG_ Widest : 0|255@1+ (1,0) [0|0] \"\" X\n"
+                    " SG_ TooWide : 0|264@1+ (1,0) [0|0] \"\" X\n"
+                    " SG_ FarStart : 65544|8@1+ (1,0) [0|0] \"\" X\n");
+    ASSERT_TRUE(db);
+    const DbSignal* dgn = signalIn(*db, 1, "DgnInf");
+    ASSERT_TRUE(dgn);
+    EXPECT_EQ(dgn->layout.maximum, 1.84467440737096E+019);
+    EXPECT_EQ(dgn->layout.bitLength, 64);
+    EXPECT_EQ(signalIn(*db, 1, "s64")->layout.minimum, -9.22337203685478E+018);
+    EXPECT_EQ(signalIn(*db, 2, "myExtraSigWithPlus")->layout.maximum, 127.0);
+    const SignalLayout& scaled = signalIn(*db, 2, "Scaled")->layout;
+    EXPECT_EQ(scaled.factor, 1.5);
+    EXPECT_EQ(scaled.offset, -10.0);
+    EXPECT_EQ(scaled.maximum, 1000.0);
+
+    EXPECT_EQ(namesOf(dbFind(db.get(), 0x80FDBE00)->signals), (Names{"Agency"}));
+    EXPECT_EQ(namesOf(dbFind(db.get(), 3)->signals), (Names{"Widest"}));
+    EXPECT_TRUE(diag.has("F Failed to add signal Transit_Assigned_Run_Identity to message TR1"));
+    EXPECT_TRUE(diag.has("F Failed to add signal TooWide to message Long"));
+    EXPECT_TRUE(diag.has("F Failed to add signal FarStart to message Long"));
+    EXPECT_TRUE(diag.has("E Failed to load signal Transit_Assigned_Run_Identity"));
+    EXPECT_EQ(diag.count("Failed to load signal"), 3);
 }
 
 TEST(DbcParser, SignalsBeforeFirstMessageBelongToIdentifierZero) {

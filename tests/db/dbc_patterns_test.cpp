@@ -67,6 +67,10 @@ TEST(DbcPatterns, MessagesSignalsAndMultiplexing) {
     EXPECT_EQ(capture(dbc::kSignalPattern, "SG_ S : 0|8@1+ (1,0) [0|0] \"\""),
               (Groups{"S", "", "0", "8", "1", "+", "1", "0", "0", "0"}));
     EXPECT_EQ(capture(dbc::kSignalPattern, "SG_ S : 0|8@1+ (1E+2,0) [0|0] \"\""), (Groups{"NO MATCH"}));
+    EXPECT_EQ(capture(dbc::kLenientSignalPattern, "SG_ S : 7|64@0+ (1,0) [0|1.84467440737096E+019] \"\" T"),
+              (Groups{"S", "", "7", "64", "0", "+", "1", "0", "0", "1.84467440737096E+019"}));
+    EXPECT_EQ(capture(dbc::kLenientSignalPattern, "SG_ S : 8|8@1- (+1,-128) [-128|+127] \"\" X"),
+              (Groups{"S", "", "8", "8", "1", "-", "+1", "-128", "-128", "+127"}));
     EXPECT_EQ(capture(dbc::kMultiplexIndicatorPattern, "m12M"), (Groups{"m", "12", "M"}));
     EXPECT_EQ(capture(dbc::kMultiplexIndicatorPattern, "m"), (Groups{"m", "", ""}));
     EXPECT_EQ(capture(dbc::kMultiplexIndicatorPattern, "Mm1"), (Groups{"NO MATCH"}));

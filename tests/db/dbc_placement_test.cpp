@@ -56,7 +56,7 @@ void placeByPasses(MessageDb& db, const DbcParseState& state) {
                     continue;
                 target = &group->signals;
             }
-            if (message.length * 8u < uint32_t{s.layout.startBit} + s.layout.bitLength) {
+            if (!s.widthsFit || message.length * 8u < uint32_t{s.layout.startBit} + s.layout.bitLength) {
                 diagLog(kDiagFatal, "Failed to add signal %s to message %s", s.name.c_str(),
                         message.name.c_str());
                 continue;
@@ -139,9 +139,11 @@ std::string randomDbc(std::mt19937& random) {
         int signals = pick(9);
         for (int s = 0; s < signals; ++s) {
             std::string indicator = indicators[pick(10)];
+            // Now and then a bit length that does not fit its 8 bits (264 would be kept as 8).
+            int length = pick(8) == 0 ? 256 + pick(12) : 1 + pick(12);
             text += " SG_ " + std::string(names[pick(6)]) + ' ' + indicator + (indicator.empty() ? "" : " ") +
-                    ": " + std::to_string(pick(64)) + '|' + std::to_string(1 + pick(12)) +
-                    "@1+ (1,0) [0|0] \"\" X\n";
+                    ": " + std::to_string(pick(64)) + '|' + std::to_string(length) +
+                    "@1+ (+1,0) [0|+1E+2] \"\" X\n";
         }
     }
     int ranges = pick(5);

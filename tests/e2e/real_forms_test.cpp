@@ -1,0 +1,84 @@
+// DBC lines and traffic in the forms that real tools and devices write, converted through the binary.
+// The DBC lines are copied from, or written in the form of, the public files named beside them.
+
+#include "e2e/e2e_support.h"
+
+#include <gtest/gtest.h>
+
+namespace loglathe::testing {
+namespace {
+
+struct Conversion {
+    RunResult run;
+    std::map<std::string, std::string> tree; // below the logger folder, without the date part
+};
+
+const std::string kDay = "/2024/01/31/00000001_00000001.csv";
+
+// Converts one log with the DBC texts given for channel 1, in order, at verbosity 4.
+Conversion convert(const std::vector<std::string>& dbcs, const LogFile& log) {
+    TempDir dir;
+    std::vector<std::string> args = {"--verbosity=4"};
+    for (std::size_t i = 0; i < dbcs.size(); ++i)
+        args.push_back("--dbc-can1=" + dir.write("dbc/" + std::to_string(i) + ".dbc", dbcs[i]));
+    dir.write("logs/1.txt", log.text());
+    std::string out = dir.mkdir("out");
+    args.insert(args.end(), {"-O", out, dir.path("logs")});
+    Conversion result;
+    result.run = runLoglathe(args);
+    const std::string prefix = log.loggerId + "_out/";
+    for (auto& [path, content] : readTree(out)) {
+        std::string folder = path;
+        if (folder.starts_with(prefix) && folder.ends_with(kDay))
+            folder = folder.substr(prefix.size(), folder.size() - prefix.size() - kDay.size());
+        result.tree[folder] = content;
+    }
+    return result;
+}
+
+LogFile logOf(std::vector<std::string> lines) {
+    LogFile log;
+    log.lines = std::move(lines);
+    return log;
+}
+
+const std::string kCanHeader = "BA_DEF_  \"BusType\" STRING ;\nBA_DEF_DEF_  \"BusType\" \"CAN\";\n";
+
+// Limits and factors with a sign (opendbc cadillac_ct6_object.dbc, cantools signed.dbc and
+// issue_207_sig_plus.dbc), and a bit length of 800 in an 8-byte message (canmatrix j1939.dbc), which
+// kept in 8 bits would read as 32. Rows print 2 to the power 64 with 17 significant digits.
+TEST(EndToEndRealForms, SignedNumbersParseAndLayoutsAreCheckedAsWritten) {
+    const std::string dbc =
+        kCanHeader +
+        "BO_ 1 Diagnostic: 8 TestTool\n"
+        " SG_ DgnInf : 7|64@0+ (1,0) [0|1.84467440737096E+019] \"\"  TestTool_FO\n"
+        "BO_ 2 Signed64: 8 Vector__XXX\n"
+        " SG_ s64 : 0|64@1- (1,0) [-9.22337203685478E+018|9.22337203685478E+018] \"\" Vector__XXX\n"
+        "BO_ 3 PlusLimit: 2 Vector__XXX\n"
+        " SG_ myExtraSigWithPlus : 8|8@1- (1,-128) [-128|+127] \"\" Vector__XXX\n"
+        "BO_ 4 TR1: 8 Vector__XXX\n"
+        " SG_ Agency : 0|8@1+ (1,0) [0|255] \"\" Vector__XXX\n"
+        " SG_ Transit_Assigned_Run_Identity : 0|800@1+ (1,0) "
+        "[0|6.668014432879854274079851791E+240] \"\" Vector__XXX\n";
+    Conversion c = convert({dbc}, logOf({
+                                      frame("31T12:00:00.000", 1, "FFFFFFFFFFFFFFFF"),
+                                      frame("31T12:00:00.100", 2, "FEFFFFFFFFFFFFFF"),
+                                      frame("31T12:00:00.200", 3, "007F"),
+                                      frame("31T12:00:00.300", 4, "2A00000001000000"),
+                                  }));
+    EXPECT_EQ(c.run.status, 0) << c.run.err;
+    // Reported on each placement pass, and once more as a signal that found no place.
+    EXPECT_GE(countLines(c.run.err, " F Failed to add signal Transit_Assigned_Run_Identity to message TR1"),
+              1);
+    EXPECT_EQ(countLines(c.run.err, " E Failed to load signal Transit_Assigned_Run_Identity"), 1)
+        << c.run.err;
+    EXPECT_EQ(c.tree, (std::map<std::string, std::string>{
+                          {"CAN1_Diagnostic", "t,DgnInf\n1706702400.000000,18446744073709551700.000000\n"},
+                          {"CAN1_Signed64", "t,s64\n1706702400.100000,-2.000000\n"},
+                          {"CAN1_PlusLimit", "t,myExtraSigWithPlus\n1706702400.200000,-1.000000\n"},
+                          {"CAN1_TR1", "t,Agency\n1706702400.300000,42.000000\n"},
+                      }));
+}
+
+} // namespace
+} // namespace loglathe::testing

@@ -15,13 +15,21 @@ namespace loglathe::dbc {
 // BO_ 1160 DAS_control: 8 DAS
 inline constexpr std::string_view kMessagePattern = R"re(^BO_ (\d+) ([[:graph:]]+): (\d+) ([[:graph:]]+)$)re";
 
+// The lenient patterns accept a run of blanks and tabs wherever the patterns above have one blank
+// (and any run, or none, where they have an optional one).
+
+// BO_ 1160	DAS_control:  8 DAS
+inline constexpr std::string_view kLenientMessagePattern =
+    R"re(^BO_[ \t]+(\d+)[ \t]+([[:graph:]]+):[ \t]+(\d+)[ \t]+([[:graph:]]+)$)re";
+
 // SG_ DAS_accState m2 : 59|4@0+ (1,0) [0|15] "" ESP
 inline constexpr std::string_view kSignalPattern =
     R"re(^SG_ ([[:graph:]]+) ([0-9mM]*) ?: (\d+)\|(\d+)@(0|1)(\+|\-) \(([0-9eE\.\-]+),([0-9eE\.\-]+)\) \[([0-9eE\.\-]+)\|([0-9eE\.\-]+)\].*$)re";
 
 // SG_ U64 : 7|64@0+ (1,0) [0|1.84467440737096E+019] "" ECU (a sign on mantissa or exponent)
+// SG_ MO_MKB_02 m1  : 59|5@1+ (1.0,0.0) [0.0|31] ""  Gateway
 inline constexpr std::string_view kLenientSignalPattern =
-    R"re(^SG_ ([[:graph:]]+) ([0-9mM]*) ?: (\d+)\|(\d+)@(0|1)(\+|\-) \(([0-9eE\.\+\-]+),([0-9eE\.\+\-]+)\) \[([0-9eE\.\+\-]+)\|([0-9eE\.\+\-]+)\].*$)re";
+    R"re(^SG_[ \t]+([[:graph:]]+)[ \t]+([0-9mM]*)[ \t]*:[ \t]+(\d+)\|(\d+)@(0|1)(\+|\-)[ \t]+\(([0-9eE\.\+\-]+),([0-9eE\.\+\-]+)\)[ \t]+\[([0-9eE\.\+\-]+)\|([0-9eE\.\+\-]+)\].*$)re";
 
 // m2, M, m12M (the multiplex indicator of an SG_ line)
 inline constexpr std::string_view kMultiplexIndicatorPattern = R"re(^(m*)(\d*)(M*)$)re";
@@ -29,6 +37,10 @@ inline constexpr std::string_view kMultiplexIndicatorPattern = R"re(^(m*)(\d*)(M
 // SG_MUL_VAL_ 2024 S3 S0 1-1;
 inline constexpr std::string_view kExtendedMuxPattern =
     R"re(^SG_MUL_VAL_ (\d*) ([[:graph:]]+) ([[:graph:]]+) (\d*)-(\d*);?$)re";
+
+// SG_MUL_VAL_ 2024  S3\tS0 1-1;
+inline constexpr std::string_view kLenientExtendedMuxPattern =
+    R"re(^SG_MUL_VAL_[ \t]+(\d*)[ \t]+([[:graph:]]+)[ \t]+([[:graph:]]+)[ \t]+(\d*)-(\d*);?$)re";
 
 // BA_DEF_ BO_ "TransportProtocolType" STRING ;
 inline constexpr std::string_view kAttributeDefinitionPattern =
@@ -42,7 +54,15 @@ inline constexpr std::string_view kAttributeDefaultPattern =
 inline constexpr std::string_view kAttributePattern =
     R"re(^BA_ "([[:graph:]]+)" ?(BU_|BO_|SG_)* ?(\d+)* ?([[:graph:]]+)* ([[:ascii:]]+);$)re";
 
+// BA_\t"SignalIgnore"  SG_ 2364540158 EngineSpeed\t1;
+inline constexpr std::string_view kLenientAttributePattern =
+    R"re(^BA_[ \t]+"([[:graph:]]+)"[ \t]*(BU_|BO_|SG_)*[ \t]*(\d+)*[ \t]*([[:graph:]]+)*[ \t]+([[:ascii:]]+);$)re";
+
 // SIG_VALTYPE_ 1024 Temperature : 1;
 inline constexpr std::string_view kValueTypePattern = R"re(^SIG_VALTYPE_ (\d+) ([[:graph:]]+) : (\d+);$)re";
+
+// SIG_VALTYPE_ 1024 Temperature  :\t1;
+inline constexpr std::string_view kLenientValueTypePattern =
+    R"re(^SIG_VALTYPE_[ \t]+(\d+)[ \t]+([[:graph:]]+)[ \t]+:[ \t]+(\d+);$)re";
 
 } // namespace loglathe::dbc

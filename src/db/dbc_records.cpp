@@ -31,18 +31,18 @@ struct LinePattern {
 };
 
 struct DbcPatterns {
-    std::unique_ptr<Pattern> message = patternCompile(dbc::kMessagePattern);
+    LinePattern message{dbc::kMessagePattern, dbc::kLenientMessagePattern};
     LinePattern signal{dbc::kSignalPattern, dbc::kLenientSignalPattern};
-    std::unique_ptr<Pattern> indicator = patternCompile(dbc::kMultiplexIndicatorPattern);
-    std::unique_ptr<Pattern> extendedMux = patternCompile(dbc::kExtendedMuxPattern);
-    std::unique_ptr<Pattern> definition = patternCompile(dbc::kAttributeDefinitionPattern);
-    std::unique_ptr<Pattern> defaultValue = patternCompile(dbc::kAttributeDefaultPattern);
-    std::unique_ptr<Pattern> assignment = patternCompile(dbc::kAttributePattern);
-    std::unique_ptr<Pattern> valueType = patternCompile(dbc::kValueTypePattern);
+    LinePattern indicator{dbc::kMultiplexIndicatorPattern};
+    LinePattern extendedMux{dbc::kExtendedMuxPattern, dbc::kLenientExtendedMuxPattern};
+    LinePattern definition{dbc::kAttributeDefinitionPattern};
+    LinePattern defaultValue{dbc::kAttributeDefaultPattern};
+    LinePattern assignment{dbc::kAttributePattern, dbc::kLenientAttributePattern};
+    LinePattern valueType{dbc::kValueTypePattern, dbc::kLenientValueTypePattern};
 
     bool ok() const {
-        return message && signal.ok && indicator && extendedMux && definition && defaultValue && assignment &&
-               valueType;
+        return message.ok && signal.ok && indicator.ok && extendedMux.ok && definition.ok &&
+               defaultValue.ok && assignment.ok && valueType.ok;
     }
 };
 
@@ -109,31 +109,37 @@ bool isAttributeKept(ObjectKind kind, std::string_view name) {
     }
 }
 
+// The line begins with the keyword and a blank or a tab.
+bool startsWithKeyword(std::string_view line, std::string_view keyword) {
+    return line.size() > keyword.size() && line.starts_with(keyword) &&
+           (line[keyword.size()] == ' ' || line[keyword.size()] == '\t');
+}
+
 class LineParser {
 public:
     LineParser(const DbcPatterns& patterns, DbcParseState& state) : p_(patterns), state_(state) {}
 
     void parse(std::string_view line) {
-        if (line.starts_with("BA_DEF_ "))
+        if (startsWithKeyword(line, "BA_DEF_"))
             definition(line);
-        else if (line.starts_with("BA_DEF_DEF_ "))
+        else if (startsWithKeyword(line, "BA_DEF_DEF_"))
             defaultValue(line);
-        else if (line.starts_with("BA_ "))
+        else if (startsWithKeyword(line, "BA_"))
             assignment(line);
-        else if (line.starts_with("BO_ "))
+        else if (startsWithKeyword(line, "BO_"))
             message(line);
-        else if (line.starts_with("SG_ "))
+        else if (startsWithKeyword(line, "SG_"))
             signal(line);
-        else if (line.starts_with("SG_MUL_VAL_ "))
+        else if (startsWithKeyword(line, "SG_MUL_VAL_"))
             extendedMux(line);
-        else if (line.starts_with("SIG_VALTYPE_ "))
+        else if (startsWithKeyword(line, "SIG_VALTYPE_"))
             valueType(line);
     }
 
 private:
     // BO_ 1160 DAS_control: 8 DAS
     void message(std::string_view line) {
-        if (!p_.message->match(line, g_))
+        if (!p_.message.match(line, g_))
             return;
         MessageRecord record;
         record.identifier = static_cast<uint32_t>(toUnsigned(g_[0]));
@@ -166,7 +172,7 @@ private:
         layout.maximum = toReal(g_[9]);
         std::string_view indicator = g_[1];
         // m2, M, m12M
-        if (!indicator.empty() && p_.indicator->match(indicator, g_)) {
+        if (!indicator.empty() && p_.indicator.match(indicator, g_)) {
             record.multiplexed = !g_[0].empty();
             record.muxValue = static_cast<uint32_t>(toUnsigned(g_[1]));
             record.multiplexor = !g_[2].empty();
@@ -180,7 +186,7 @@ private:
 
     // SG_MUL_VAL_ 2024 S3 S0 1-1;
     void extendedMux(std::string_view line) {
-        if (!p_.extendedMux->match(line, g_))
+        if (!p_.extendedMux.match(line, g_))
             return;
         MuxRangeRecord record;
         record.messageId = static_cast<uint32_t>(toUnsigned(g_[0]));
@@ -193,7 +199,7 @@ private:
 
     // SIG_VALTYPE_ 1024 Temperature : 1;
     void valueType(std::string_view line) {
-        if (!p_.valueType->match(line, g_))
+        if (!p_.valueType.match(line, g_))
             return;
         SignalValueType type;
         if (g_[2].starts_with("1"))
@@ -211,7 +217,7 @@ private:
 
     // BA_DEF_ BO_ "TransportProtocolType" STRING ;
     void definition(std::string_view line) {
-        if (!p_.definition->match(line, g_))
+        if (!p_.definition.match(line, g_))
             return;
         AttributeDefinition record;
         record.kind = objectKindOf(g_[0]);
@@ -223,7 +229,7 @@ private:
 
     // BA_DEF_DEF_ "BusType" "CAN";
     void defaultValue(std::string_view line) {
-        if (!p_.defaultValue->match(line, g_))
+        if (!p_.defaultValue.match(line, g_))
             return;
         AttributeDefault record;
         record.name.assign(stripQuotes(g_[0]));
@@ -233,7 +239,7 @@ private:
 
     // BA_ "SignalIgnore" SG_ 2364540158 EngineSpeed 1;
     void assignment(std::string_view line) {
-        if (!p_.assignment->match(line, g_))
+        if (!p_.assignment.match(line, g_))
             return;
         ObjectKind kind = objectKindOf(g_[1]);
         if (!isAttributeKept(kind, g_[0]))

@@ -261,6 +261,31 @@ TEST(DbcParser, ReadsNumbersWithSignsAndChecksLayoutsAsWritten) {
     EXPECT_EQ(diag.count("Failed to load signal"), 3);
 }
 
+TEST(DbcParser, ReadsLinesWithRunsOfBlanksAndTabs) {
+    auto db = parse(std::string(kCanHeader) +
+                    "BA_DEF_ BO_  \"MessageIgnore\" INT 0 1;\n"
+                    "BO_ 1088 Motor_06: 8 Motor_EDC17_D4\n"
+                    " SG_ MO_Kuehlerluefter_MUX M  : 0|1@1+ (1.0,0.0) [0.0|1] \"\"  Gateway_D4C7\n"
+                    " SG_ MO_Kuehlerluefter_1 m0  : 1|7@1+ (1,0) [0|100] \"Unit_PerCent\"  Gateway_D4C7\n"
+                    " SG_ MO_Kuehlerluefter_2 m1  : 1|7@1+ (1,0) [0|100] \"Unit_PerCent\"  Gateway_D4C7\n"
+                    "BO_\t5\tTabbed:\t4\tE\n"
+                    "SG_\tF\t:\t0|32@1-\t(1,0)\t[0|0]\t\"\"\tX\n"
+                    "SIG_VALTYPE_  5  F  :  1;\n"
+                    "BA_\t\"MessageIgnore\"\tBO_\t5\t1;\n");
+    ASSERT_TRUE(db);
+    const DbSignal* mux = signalIn(*db, 1088, "MO_Kuehlerluefter_MUX");
+    ASSERT_TRUE(mux);
+    ASSERT_EQ(mux->muxGroups.size(), 2u);
+    EXPECT_EQ(namesOf(mux->muxGroups[0].signals), (Names{"MO_Kuehlerluefter_1"}));
+    EXPECT_EQ(namesOf(mux->muxGroups[1].signals), (Names{"MO_Kuehlerluefter_2"}));
+    EXPECT_EQ(mux->muxGroups[1].from, 1u);
+    const DbMessage* tabbed = dbFind(db.get(), 5);
+    ASSERT_TRUE(tabbed);
+    EXPECT_EQ(tabbed->length, 4u);
+    EXPECT_TRUE(tabbed->ignored);
+    EXPECT_EQ(signalIn(*db, 5, "F")->layout.valueType, SignalValueType::Float);
+}
+
 TEST(DbcParser, SignalsBeforeFirstMessageBelongToIdentifierZero) {
     auto db = parse(std::string(kCanHeader) + "SG_ Early : 0|8@1+ (1,0) [0|0] \"\" X\n"
                                               "BO_ 5 Later: 8 E\n"

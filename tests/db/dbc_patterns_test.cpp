@@ -72,6 +72,26 @@ TEST(DbcPatterns, MessagesSignalsAndMultiplexing) {
     EXPECT_EQ(capture(dbc::kLenientSignalPattern, "SG_ S : 8|8@1- (+1,-128) [-128|+127] \"\" X"),
               (Groups{"S", "", "8", "8", "1", "-", "+1", "-128", "-128", "+127"}));
     EXPECT_EQ(capture(dbc::kMultiplexIndicatorPattern, "m12M"), (Groups{"m", "12", "M"}));
+}
+
+TEST(DbcPatterns, LenientPatternsTakeRunsOfBlanksAndTabs) {
+    EXPECT_EQ(capture(dbc::kLenientSignalPattern,
+                      "SG_ MO_MKB_02 m1  : 59|5@1+ (1.0,0.0) [0.0|31] \"\"  Gateway_D4C7"),
+              (Groups{"MO_MKB_02", "m1", "59", "5", "1", "+", "1.0", "0.0", "0.0", "31"}));
+    EXPECT_EQ(capture(dbc::kLenientSignalPattern, "SG_\tS\t:\t0|8@1-\t(1,0)  [0|0]"),
+              (Groups{"S", "", "0", "8", "1", "-", "1", "0", "0", "0"}));
+    EXPECT_EQ(capture(dbc::kLenientMessagePattern, "BO_  1088\tMotor_06:  8 Motor_EDC17_D4"),
+              (Groups{"1088", "Motor_06", "8", "Motor_EDC17_D4"}));
+    EXPECT_EQ(capture(dbc::kLenientAttributePattern, "BA_\t\"SignalIgnore\"  SG_ 1024\tEngine_Speed  1;"),
+              (Groups{"SignalIgnore", "SG_", "1024", "Engine_Speed", "1"}));
+    EXPECT_EQ(capture(dbc::kLenientAttributePattern, "BA_  \"ProtocolType\"\t\"J1939\";"),
+              (Groups{"ProtocolType", "", "", "", "\"J1939\""}));
+    EXPECT_EQ(capture(dbc::kLenientValueTypePattern, "SIG_VALTYPE_  1024 Temp\t:  1;"),
+              (Groups{"1024", "Temp", "1"}));
+    EXPECT_EQ(capture(dbc::kLenientExtendedMuxPattern, "SG_MUL_VAL_ 2024  S3\tS0 1-1;"),
+              (Groups{"2024", "S3", "S0", "1", "1"}));
+    // A blank is still needed where the strict pattern has one.
+    EXPECT_EQ(capture(dbc::kLenientMessagePattern, "BO_ 1088 Motor_06:8 Motor"), (Groups{"NO MATCH"}));
     EXPECT_EQ(capture(dbc::kMultiplexIndicatorPattern, "m"), (Groups{"m", "", ""}));
     EXPECT_EQ(capture(dbc::kMultiplexIndicatorPattern, "Mm1"), (Groups{"NO MATCH"}));
     EXPECT_EQ(capture(dbc::kExtendedMuxPattern, "SG_MUL_VAL_ 2024 S3 S0 1-12;"),

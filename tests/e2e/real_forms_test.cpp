@@ -80,5 +80,29 @@ TEST(EndToEndRealForms, SignedNumbersParseAndLayoutsAreCheckedAsWritten) {
                       }));
 }
 
+// Two blanks before the colon of multiplexed signals (opendbc vw_mlb.dbc, Motor_06).
+TEST(EndToEndRealForms, SignalLinesWithRunsOfBlanksAreRead) {
+    const std::string dbc =
+        kCanHeader + "BO_ 1088 Motor_06: 8 Motor_EDC17_D4\n"
+                     " SG_ MO_Kuehlerluefter_MUX M  : 0|1@1+ (1.0,0.0) [0.0|1] \"\"  Gateway_D4C7\n"
+                     " SG_ MO_Kuehlerluefter_1 m0  : 1|7@1+ (1,0) [0|100] \"Unit_PerCent\"  Gateway_D4C7\n"
+                     " SG_ MO_Kuehlerluefter_2 m1  : 1|7@1+ (1,0) [0|100] \"Unit_PerCent\"  Gateway_D4C7\n"
+                     " SG_ MO_HYB_Status_HV_Ladung : 8|3@1+ (1.0,0.0) [0.0|7] \"\"  Gateway_D4C7\n";
+    // Fan 1 at 50 %, then fan 2 at 75 %; charge status 2.
+    Conversion c = convert({dbc}, logOf({
+                                      frame("31T12:00:00.000", 0x440, "6402000000000000"),
+                                      frame("31T12:00:00.100", 0x440, "9702000000000000"),
+                                  }));
+    EXPECT_EQ(c.run.status, 0) << c.run.err;
+    EXPECT_EQ(c.tree, (std::map<std::string, std::string>{
+                          {"CAN1_Motor06_MOKuehlerluefterMUX_M00",
+                           "t,MO_Kuehlerluefter_MUX,MO_Kuehlerluefter_1,MO_HYB_Status_HV_Ladung\n"
+                           "1706702400.000000,0.000000,50.000000,2.000000\n"},
+                          {"CAN1_Motor06_MOKuehlerluefterMUX_M01",
+                           "t,MO_Kuehlerluefter_MUX,MO_Kuehlerluefter_2,MO_HYB_Status_HV_Ladung\n"
+                           "1706702400.100000,1.000000,75.000000,2.000000\n"},
+                      }));
+}
+
 } // namespace
 } // namespace loglathe::testing

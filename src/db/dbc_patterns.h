@@ -46,6 +46,10 @@ inline constexpr std::string_view kLenientExtendedMuxPattern =
 inline constexpr std::string_view kAttributeDefinitionPattern =
     R"re(^BA_DEF_\s+(BU_|BO_|SG_)?\s+"([[:graph:]]+)"\s+(INT|FLOAT|STRING|ENUM)\s+([[:ascii:]]+)?;$)re";
 
+// BA_DEF_  "ProtocolType" STRING; (the value type directly followed by the semicolon)
+inline constexpr std::string_view kLenientAttributeDefinitionPattern =
+    R"re(^BA_DEF_\s+(BU_|BO_|SG_)?\s+"([[:graph:]]+)"\s+(INT|FLOAT|STRING|ENUM)(?:\s+([[:ascii:]]+)?)?;$)re";
+
 // BA_DEF_DEF_ "BusType" "CAN";
 inline constexpr std::string_view kAttributeDefaultPattern =
     R"re(^BA_DEF_DEF_\s+"([[:graph:]]+)"\s+([[:graph:]]+);$)re";

@@ -35,7 +35,7 @@ struct DbcPatterns {
     LinePattern signal{dbc::kSignalPattern, dbc::kLenientSignalPattern};
     LinePattern indicator{dbc::kMultiplexIndicatorPattern};
     LinePattern extendedMux{dbc::kExtendedMuxPattern, dbc::kLenientExtendedMuxPattern};
-    LinePattern definition{dbc::kAttributeDefinitionPattern};
+    LinePattern definition{dbc::kAttributeDefinitionPattern, dbc::kLenientAttributeDefinitionPattern};
     LinePattern defaultValue{dbc::kAttributeDefaultPattern};
     LinePattern assignment{dbc::kAttributePattern, dbc::kLenientAttributePattern};
     LinePattern valueType{dbc::kValueTypePattern, dbc::kLenientValueTypePattern};
@@ -216,6 +216,7 @@ private:
     }
 
     // BA_DEF_ BO_ "TransportProtocolType" STRING ;
+    // BA_DEF_  "ProtocolType" STRING;
     void definition(std::string_view line) {
         if (!p_.definition.match(line, g_))
             return;

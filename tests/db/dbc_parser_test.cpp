@@ -150,6 +150,18 @@ TEST(DbcParser, ProtocolTypeJ1939MakesAJ1939Database) {
     EXPECT_EQ(db->busType, BusType::Can);
 }
 
+TEST(DbcParser, AttributeDefinitionWithoutBlankBeforeSemicolonCounts) {
+    // The attribute lines of a generated J1939 database, as written.
+    auto db = parse("BO_ 2163213312 EEC1: 8 Vector__XXX\n"
+                    " SG_ Engine_Speed : 24|16@1+ (1,0) [0|65535] \"\" Vector__XXX\n"
+                    "BA_DEF_ SG_ \"SystemSignalLongSymbol\" STRING;\n"
+                    "BA_DEF_  \"ProtocolType\" STRING;\n"
+                    "BA_ \"ProtocolType\"   \"J1939\";\n");
+    ASSERT_TRUE(db);
+    EXPECT_EQ(db->busType, BusType::J1939);
+    EXPECT_TRUE(signalIn(*db, 0x80F00400, "Engine_Speed"));
+}
+
 TEST(DbcParser, ResolvesTransportProtocolsAndIgnoreFlags) {
     DiagCapture diag(kDiagError);
     auto db = parse(std::string(kCanHeader) + "BA_DEF_ BO_  \"TransportProtocolType\" STRING ;\n"

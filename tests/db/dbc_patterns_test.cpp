@@ -52,6 +52,16 @@ TEST(DbcPatterns, AttributeDefinitionAndDefault) {
               (Groups{"BO_", "GenMsgCycleTime", "INT", "0 65535"}));
     EXPECT_EQ(capture(kAttributeDefinitionPattern, "BA_DEF_ SG_  \"SigType\" ENUM  \"Default\",\"Range\";"),
               (Groups{"SG_", "SigType", "ENUM", "\"Default\",\"Range\""}));
+    using dbc::kLenientAttributeDefinitionPattern;
+    EXPECT_EQ(capture(kLenientAttributeDefinitionPattern, "BA_DEF_  \"ProtocolType\" STRING;"),
+              (Groups{"", "ProtocolType", "STRING", ""}));
+    EXPECT_EQ(capture(kLenientAttributeDefinitionPattern, "BA_DEF_ SG_ \"SPN\" INT 0 524287;"),
+              (Groups{"SG_", "SPN", "INT", "0 524287"}));
+    // Still two blanks around an absent keyword, and the value type must end there.
+    EXPECT_EQ(capture(kLenientAttributeDefinitionPattern, "BA_DEF_ \"BusType\" STRING;"),
+              (Groups{"NO MATCH"}));
+    EXPECT_EQ(capture(kLenientAttributeDefinitionPattern, "BA_DEF_  \"BusType\" STRINGS;"),
+              (Groups{"NO MATCH"}));
     EXPECT_EQ(capture(kAttributeDefaultPattern, "BA_DEF_DEF_  \"BusType\" \"CAN\";"),
               (Groups{"BusType", "\"CAN\""}));
     EXPECT_EQ(capture(kAttributeDefaultPattern, "BA_DEF_DEF_  \"BusType\" \"CAN FD\";"),

@@ -104,5 +104,27 @@ TEST(EndToEndRealForms, SignalLinesWithRunsOfBlanksAreRead) {
                       }));
 }
 
+// A J1939 database whose ProtocolType definition has no blank before its semicolon (canmatrix
+// j1939.dbc, EEC1 and its attribute lines): it is a J1939 database, so EEC1 from any source is found.
+TEST(EndToEndRealForms, ProtocolTypeDefinedWithoutBlankMakesAJ1939Database) {
+    const std::string dbc = "BO_ 2163213312 EEC1: 8 Vector__XXX\n"
+                            " SG_ Engine_Torque_Mode : 0|4@1+ (1,0) [0|15] \"\" Vector__XXX\n"
+                            " SG_ Actual_Engine___Percent_Torque : 16|8@1+ (1,0) [0|255] \"\" Vector__XXX\n"
+                            " SG_ Engine_Speed : 24|16@1+ (1,0) [0|65535] \"\" Vector__XXX\n"
+                            "BA_DEF_ SG_ \"SPN\" INT 0 524287;\n"
+                            "BA_DEF_  \"ProtocolType\" STRING;\n"
+                            "BA_ \"ProtocolType\"   \"J1939\";\n";
+    Conversion c = convert({dbc}, logOf({
+                                      frame("31T12:00:00.000", 0x0CF00400, "F1918F0019FFFFFF", true),
+                                      frame("31T12:00:00.010", 0x0CF00417, "F3917D2019FFFFFF", true),
+                                  }));
+    EXPECT_EQ(c.run.status, 0) << c.run.err;
+    const std::string header = "t,Engine_Torque_Mode,Actual_Engine___Percent_Torque,Engine_Speed\n";
+    EXPECT_EQ(c.tree, (std::map<std::string, std::string>{
+                          {"CAN1_EEC1_S00", header + "1706702400.000000,1.000000,143.000000,6400.000000\n"},
+                          {"CAN1_EEC1_S17", header + "1706702400.010000,3.000000,125.000000,6432.000000\n"},
+                      }));
+}
+
 } // namespace
 } // namespace loglathe::testing

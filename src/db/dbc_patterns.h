@@ -5,8 +5,9 @@
 // the pattern layer provides in linear time.
 //
 // Some kinds have a second, lenient pattern for the forms that tools write beyond the first one's
-// strict shape. It is tried only on lines the first pattern rejects and has the same groups, so a
-// line the first pattern matches is always read with exactly the first pattern's groups.
+// strict shape. It is tried only on lines the first pattern rejects and has the same groups (plus,
+// for SG_MUL_VAL_, one for further ranges), so a line the first pattern matches is always read with
+// exactly the first pattern's groups.
 
 #include <string_view>
 
@@ -38,9 +39,10 @@ inline constexpr std::string_view kMultiplexIndicatorPattern = R"re(^(m*)(\d*)(M
 inline constexpr std::string_view kExtendedMuxPattern =
     R"re(^SG_MUL_VAL_ (\d*) ([[:graph:]]+) ([[:graph:]]+) (\d*)-(\d*);?$)re";
 
-// SG_MUL_VAL_ 2024  S3\tS0 1-1;
+// SG_MUL_VAL_ 2148676694 BIT_L Multiplexor 8-8, 16-16, 24-24;
+// Groups 4 and 5 are the first range; group 6 holds the further ones with their commas.
 inline constexpr std::string_view kLenientExtendedMuxPattern =
-    R"re(^SG_MUL_VAL_[ \t]+(\d*)[ \t]+([[:graph:]]+)[ \t]+([[:graph:]]+)[ \t]+(\d*)-(\d*);?$)re";
+    R"re(^SG_MUL_VAL_[ \t]+(\d*)[ \t]+([[:graph:]]+)[ \t]+([[:graph:]]+)[ \t]+(\d*)-(\d*)((?:[ \t]*,[ \t]*\d*-\d*)*);?$)re";
 
 // BA_DEF_ BO_ "TransportProtocolType" STRING ;
 inline constexpr std::string_view kAttributeDefinitionPattern =

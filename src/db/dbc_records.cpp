@@ -4,6 +4,7 @@
 #include "pattern/pattern.h"
 #include "platform/diag_log.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -185,6 +186,7 @@ private:
     }
 
     // SG_MUL_VAL_ 2024 S3 S0 1-1;
+    // SG_MUL_VAL_ 2148676694 BIT_L Multiplexor 8-8, 16-16, 24-24;
     void extendedMux(std::string_view line) {
         if (!p_.extendedMux.match(line, g_))
             return;
@@ -192,8 +194,21 @@ private:
         record.messageId = static_cast<uint32_t>(toUnsigned(g_[0]));
         record.multiplexed.assign(g_[1]);
         record.multiplexor.assign(g_[2]);
-        record.from = static_cast<uint32_t>(toUnsigned(g_[3]));
-        record.to = static_cast<uint32_t>(toUnsigned(g_[4]));
+        record.ranges.push_back(
+            {static_cast<uint32_t>(toUnsigned(g_[3])), static_cast<uint32_t>(toUnsigned(g_[4]))});
+        // ", 16-16, 24-24": the pattern has checked that each comma is followed by digits, a dash
+        // and digits, with blanks or tabs around the comma.
+        std::string_view more = g_.size() > 5 ? g_[5] : std::string_view();
+        constexpr std::string_view kSeparators = " \t,";
+        for (std::size_t at = more.find_first_not_of(kSeparators); at != std::string_view::npos;
+             at = more.find_first_not_of(kSeparators, at)) {
+            std::size_t dash = more.find('-', at);
+            std::size_t end = std::min(more.find_first_of(kSeparators, dash), more.size());
+            record.ranges.push_back(
+                {static_cast<uint32_t>(toUnsigned(more.substr(at, dash - at))),
+                 static_cast<uint32_t>(toUnsigned(more.substr(dash + 1, end - dash - 1)))});
+            at = end;
+        }
         state_.muxRanges.push_back(std::move(record));
     }
 
@@ -275,6 +290,36 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
             return false;
     }
     return true;
+}
+
+std::size_t MuxRecordLookup::KeyHash::operator()(const Key& k) const {
+    return std::hash<std::string_view>()(k.name) ^ (std::size_t{k.messageId} * 0x9E3779B97F4A7C15ull);
+}
+
+MuxRecordLookup::MuxRecordLookup(const DbcParseState& state) {
+    if (state.muxRanges.empty())
+        return;
+    for (const MuxRangeRecord& record : state.muxRanges) {
+        own_.try_emplace(Key{record.messageId, record.multiplexed}, &record);
+        ownMultiplexors_.insert(Key{record.messageId, record.multiplexor});
+    }
+    std::unordered_set<Key, KeyHash> signalsOfMessages;
+    for (const SignalRecord& signal : state.signals)
+        signalsOfMessages.insert(Key{signal.messageId, signal.name});
+    for (const MuxRangeRecord& record : state.muxRanges)
+        if (!signalsOfMessages.contains(Key{record.messageId, record.multiplexed}))
+            fallback_.try_emplace(record.multiplexed, &record);
+}
+
+const MuxRangeRecord* MuxRecordLookup::find(uint32_t messageId, std::string_view name) const {
+    if (own_.empty())
+        return nullptr;
+    if (auto found = own_.find(Key{messageId, name}); found != own_.end())
+        return found->second;
+    if (ownMultiplexors_.contains(Key{messageId, name}))
+        return nullptr;
+    auto found = fallback_.find(name);
+    return found == fallback_.end() ? nullptr : found->second;
 }
 
 bool dbcReadText(std::string_view text, DbcParseState& state) {

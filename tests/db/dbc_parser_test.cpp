@@ -1,4 +1,5 @@
 #include "db/dbc_parser.h"
+#include "db/dbc_records.h"
 
 #include "db/signal_decode.h"
 #include "diag_capture.h"
@@ -227,7 +228,7 @@ TEST(DbcParser, SilentlyDropsLinesThatDoNotMatch) {
                     " SG_ NoLimits : 0|8@1+ (1,0) \"\" X\n"
                     " SG_ Kept : 8|8@1+ (1E-2,0) [0|0] \"\" X\n"
                     "BA_DEF_DEF_  \"BusType\" \"CAN FD\";\n" // a blank in the value: no match
-                    "SG_MUL_VAL_ 1 Kept Mux 1-1, 3-3;\n");
+                    "SG_MUL_VAL_ 1 Kept Mux 1-1 3-3;\n");
     ASSERT_TRUE(db);
     EXPECT_EQ(namesOf(dbFind(db.get(), 1)->signals), (Names{"Kept"}));
     EXPECT_EQ(signalIn(*db, 1, "Kept")->layout.factor, 0.01);
@@ -390,6 +391,44 @@ TEST(DbcParser, PlacesExtendedMultiplexorsByTheirRanges) {
     for (const auto& v : decoded.values)
         decodedNames.push_back(v.name);
     EXPECT_EQ(decodedNames, (std::vector<std::string_view>{"T", "S", "U"}));
+}
+
+TEST(DbcParser, ReadsEveryRangeOfAnExtendedMultiplexingLine) {
+    DbcParseState state;
+    ASSERT_TRUE(dbcReadText("SG_MUL_VAL_ 2148676694 BIT_L Multiplexor 8-8, 16-16, 24-24;\n"
+                            "SG_MUL_VAL_ 7 A B 2-5;\n"
+                            "SG_MUL_VAL_ 7 C B 1-1 ,\t3-3,-;\n",
+                            state));
+    ASSERT_EQ(state.muxRanges.size(), 3u);
+    auto rangesOf = [](const MuxRangeRecord& r) {
+        std::vector<std::pair<uint32_t, uint32_t>> out;
+        for (const MuxRange& range : r.ranges)
+            out.emplace_back(range.from, range.to);
+        return out;
+    };
+    using Ranges = std::vector<std::pair<uint32_t, uint32_t>>;
+    EXPECT_EQ(state.muxRanges[0].messageId, 2148676694u);
+    EXPECT_EQ(state.muxRanges[0].multiplexed, "BIT_L");
+    EXPECT_EQ(state.muxRanges[0].multiplexor, "Multiplexor");
+    EXPECT_EQ(rangesOf(state.muxRanges[0]), (Ranges{{8, 8}, {16, 16}, {24, 24}}));
+    EXPECT_EQ(rangesOf(state.muxRanges[1]), (Ranges{{2, 5}}));
+    EXPECT_EQ(rangesOf(state.muxRanges[2]), (Ranges{{1, 1}, {3, 3}, {0, 0}}));
+}
+
+TEST(DbcParser, PlacesASignalListedUnderManyRanges) {
+    constexpr uint32_t kRanges = 100000;
+    std::string text = std::string(kCanHeader) + "BO_ 1 M: 8 E\n"
+                                                 " SG_ A m0 : 8|8@1+ (1,0) [0|0] \"\" X\n"
+                                                 " SG_ Mux M : 0|8@1+ (1,0) [0|0] \"\" X\n"
+                                                 "SG_MUL_VAL_ 1 A Mux 0-0";
+    for (uint32_t i = 1; i < kRanges; ++i)
+        text += ", " + std::to_string(i) + '-' + std::to_string(i);
+    auto db = parse(text + ";\n");
+    ASSERT_TRUE(db);
+    const std::vector<MuxGroup>& groups = signalIn(*db, 1, "Mux")->muxGroups;
+    ASSERT_EQ(groups.size(), std::size_t{kRanges});
+    EXPECT_EQ(groups.back().from, kRanges - 1);
+    EXPECT_EQ(namesOf(groups.back().signals), (Names{"A"}));
 }
 
 TEST(DbcParser, KeepsTheFirstPlaceableOfTwoSignalsWithOneName) {

@@ -99,7 +99,13 @@ TEST(DbcPatterns, LenientPatternsTakeRunsOfBlanksAndTabs) {
     EXPECT_EQ(capture(dbc::kLenientValueTypePattern, "SIG_VALTYPE_  1024 Temp\t:  1;"),
               (Groups{"1024", "Temp", "1"}));
     EXPECT_EQ(capture(dbc::kLenientExtendedMuxPattern, "SG_MUL_VAL_ 2024  S3\tS0 1-1;"),
-              (Groups{"2024", "S3", "S0", "1", "1"}));
+              (Groups{"2024", "S3", "S0", "1", "1", ""}));
+    EXPECT_EQ(capture(dbc::kLenientExtendedMuxPattern,
+                      "SG_MUL_VAL_ 2148676694 BIT_L Multiplexor 8-8, 16-16, 24-24;"),
+              (Groups{"2148676694", "BIT_L", "Multiplexor", "8", "8", ", 16-16, 24-24"}));
+    EXPECT_EQ(capture(dbc::kLenientExtendedMuxPattern, "SG_MUL_VAL_ 1 A B 0-0,3-5 ,-"),
+              (Groups{"1", "A", "B", "0", "0", ",3-5 ,-"}));
+    EXPECT_EQ(capture(dbc::kLenientExtendedMuxPattern, "SG_MUL_VAL_ 1 A B 0-0, 3;"), (Groups{"NO MATCH"}));
     // A blank is still needed where the strict pattern has one.
     EXPECT_EQ(capture(dbc::kLenientMessagePattern, "BO_ 1088 Motor_06:8 Motor"), (Groups{"NO MATCH"}));
     EXPECT_EQ(capture(dbc::kMultiplexIndicatorPattern, "m"), (Groups{"m", "", ""}));

@@ -126,5 +126,77 @@ TEST(EndToEndRealForms, ProtocolTypeDefinedWithoutBlankMakesAJ1939Database) {
                       }));
 }
 
+// Extended multiplexing lines with several ranges (cantools multiplex.dbc, Message1): BIT_L, BIT_G,
+// BIT_C and BIT_J are decoded for the multiplexor values 8, 16 and 24.
+TEST(EndToEndRealForms, EveryRangeOfAnExtendedMultiplexingLineSelectsTheSignal) {
+    const std::string dbc = kCanHeader + "BO_ 2148676694 Message1: 8 Vector__XXX\n"
+                                         " SG_ BIT_K m24 : 28|1@1+ (1,0) [0|0] \"\" Vector__XXX\n"
+                                         " SG_ BIT_D m24 : 32|1@1+ (1,0) [0|0] \"\" Vector__XXX\n"
+                                         " SG_ BIT_L m8 : 24|1@1+ (1,0) [0|0] \"\" Vector__XXX\n"
+                                         " SG_ BIT_G m8 : 23|1@1+ (1,0) [0|0] \"\" Vector__XXX\n"
+                                         " SG_ Multiplexor M : 2|6@1+ (1,0) [0|0] \"\" Vector__XXX\n"
+                                         "SG_MUL_VAL_ 2148676694 BIT_L Multiplexor 8-8, 16-16, 24-24;\n"
+                                         "SG_MUL_VAL_ 2148676694 BIT_G Multiplexor 8-8, 16-16, 24-24;\n";
+    // Multiplexor 8, 16, 24 (bits 2-7 of byte 0), BIT_G (bit 23) and BIT_L (bit 24) set, and BIT_K (bit
+    // 28) in the last frame.
+    Conversion c = convert({dbc}, logOf({
+                                      frame("31T12:00:00.000", 0x123456, "2000800100000000", true),
+                                      frame("31T12:00:00.100", 0x123456, "4000800100000000", true),
+                                      frame("31T12:00:00.200", 0x123456, "6000801100000000", true),
+                                  }));
+    EXPECT_EQ(c.run.status, 0) << c.run.err;
+    const std::string header = "t,Multiplexor,BIT_L,BIT_G\n";
+    EXPECT_EQ(
+        c.tree,
+        (std::map<std::string, std::string>{
+            {"CAN1_Message1_Multiplexor_M08", header + "1706702400.000000,8.000000,1.000000,1.000000\n"},
+            {"CAN1_Message1_Multiplexor_M10", header + "1706702400.100000,16.000000,1.000000,1.000000\n"},
+            {"CAN1_Message1_Multiplexor_M18", "t,Multiplexor,BIT_K,BIT_D,BIT_L,BIT_G\n"
+                                              "1706702400.200000,24.000000,1.000000,0.000000,1."
+                                              "000000,1.000000\n"},
+        }));
+}
+
+// A J1939 database with signals of one name in several messages (cantools multiplex_2.dbc, Normal,
+// Shared and ExtendedTypes): the SG_MUL_VAL_ line that puts S0 of ExtendedTypes under S11 leaves the
+// multiplexor S0 of the other messages alone, and Shared's S1 is listed under two ranges.
+TEST(EndToEndRealForms, ExtendedMultiplexingLinesOfTheSignalsOwnMessageDecide) {
+    const std::string dbc = "BA_DEF_  \"ProtocolType\" STRING ;\n"
+                            "BA_DEF_DEF_  \"ProtocolType\" \"J1939\";\n"
+                            "BO_ 2349006590 Shared: 8 Vector__XXX\n"
+                            " SG_ S2 m2 : 8|8@1- (1,0) [0|0] \"\" Vector__XXX\n"
+                            " SG_ S1 m1 : 4|4@1- (1,0) [0|0] \"\" Vector__XXX\n"
+                            " SG_ S0 M : 0|4@1- (1,0) [0|0] \"\" Vector__XXX\n"
+                            "BO_ 2348941054 Normal: 8 Vector__XXX\n"
+                            " SG_ S2 m1 : 8|8@1- (1,0) [0|0] \"\" Vector__XXX\n"
+                            " SG_ S1 m0 : 4|4@1- (1,0) [0|0] \"\" Vector__XXX\n"
+                            " SG_ S0 M : 0|4@1- (1,0) [0|0] \"\" Vector__XXX\n"
+                            "BO_ 2349072126 ExtendedTypes: 8 Vector__XXX\n"
+                            " SG_ S10 m0 : 16|32@1- (1,0) [-3.4E+038|3.4E+038] \"\" Vector__XXX\n"
+                            " SG_ S0 m3M : 8|4@1- (1,0) [0|0] \"\" Vector__XXX\n"
+                            " SG_ S11 M : 0|5@1+ (1,0) [2|6] \"\" Vector__XXX\n"
+                            "SG_MUL_VAL_ 2349072126 S10 S0 0-0;\n"
+                            "SG_MUL_VAL_ 2349072126 S0 S11 3-3;\n"
+                            "SG_MUL_VAL_ 2349006590 S2 S0 2-5;\n"
+                            "SG_MUL_VAL_ 2349006590 S1 S0 1-1, 3-3;\n"
+                            "SIG_VALTYPE_ 2349072126 S10 : 1;\n";
+    Conversion c = convert({dbc}, logOf({
+                                      frame("31T12:00:00.000", 0x0C01FEFE, "5000000000000000", true),
+                                      frame("31T12:00:00.100", 0x0C02FEFE, "7100000000000000", true),
+                                      frame("31T12:00:00.200", 0x0C02FEFE, "02FE000000000000", true),
+                                      // S11 = 3 selects S0 = 0, which selects the float S10 = 1.5.
+                                      frame("31T12:00:00.300", 0x0C03FEFE, "03000000C03F0000", true),
+                                  }));
+    EXPECT_EQ(c.run.status, 0) << c.run.err;
+    EXPECT_EQ(countLines(c.run.err, "Failed to load signal"), 0) << c.run.err;
+    EXPECT_EQ(c.tree, (std::map<std::string, std::string>{
+                          {"CAN1_Normal_S0_M00_SFE", "t,S0,S1\n1706702400.000000,0.000000,5.000000\n"},
+                          {"CAN1_Shared_S0_M01_SFE", "t,S0,S1\n1706702400.100000,1.000000,7.000000\n"},
+                          {"CAN1_Shared_S0_M02_SFE", "t,S0,S2\n1706702400.200000,2.000000,-2.000000\n"},
+                          {"CAN1_ExtendedTypes_S11_M03_S0_M00_SFE",
+                           "t,S11,S0,S10\n1706702400.300000,3.000000,0.000000,1.500000\n"},
+                      }));
+}
+
 } // namespace
 } // namespace loglathe::testing

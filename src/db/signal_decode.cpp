@@ -127,7 +127,9 @@ bool extractSignalValue(std::span<const uint8_t> payload, const DbSignal& signal
 bool decodeSignalList(std::vector<DecodedSignal>& values, const std::vector<DbSignal>& signals,
                       std::span<const uint8_t> payload) {
     // Depth-first over the multiplexing tree without recursion: each entry is the rest of one signal
-    // list. A failing signal ends its own list; the list that selected the group goes on.
+    // list. A signal that cannot be read (beyond a short frame, or a layout invalid in itself) is
+    // left out and the rest of its list goes on, so what a short frame yields does not depend on the
+    // order in which the file lists its signals.
     struct Range {
         const DbSignal* next;
         const DbSignal* end;
@@ -146,7 +148,6 @@ bool decodeSignalList(std::vector<DecodedSignal>& values, const std::vector<DbSi
         if (!extractSignalValue(payload, signal, value)) {
             diagLog(kDiagWarning, "Failed to decode signal: \"%s\"", signal.name.c_str());
             ok = false;
-            stack.pop();
             continue;
         }
         values.push_back({signal.name, static_cast<uint32_t>(signal.nameHash), signal.ignored,

@@ -30,11 +30,12 @@ struct DecodedMessage {
 
 // Decodes the message stored under `key` into `out` (reused between calls: its values are replaced).
 // False, with `out` cleared, when the database is null, the key is unknown or the message ignored.
-// A signal with an invalid layout logs a warning and stops its list; `out` then holds the values
-// decoded before it, and the answer is still true.
+// A signal that does not fit the payload, or whose layout is invalid, logs a warning and is left out
+// (a multiplexor left out selects no group); every other signal is decoded, and the answer is true.
 bool dbDecode(const MessageDb* db, DbMsgKey key, std::span<const uint8_t> payload, DecodedMessage& out);
 
-// Appends the values of a signal list (and of the groups it selects); false when a signal failed.
+// Appends the values of a signal list (and of the groups it selects); false when a signal failed,
+// which leaves out only that signal.
 bool decodeSignalList(std::vector<DecodedSignal>& values, const std::vector<DbSignal>& signals,
                       std::span<const uint8_t> payload);
 

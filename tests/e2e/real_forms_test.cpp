@@ -13,8 +13,6 @@ struct Conversion {
     std::map<std::string, std::string> tree; // below the logger folder, without the date part
 };
 
-const std::string kDay = "/2024/01/31/00000001_00000001.csv";
-
 // Converts one log with the DBC texts given for channel 1, in order, at verbosity 4.
 Conversion convert(const std::vector<std::string>& dbcs, const LogFile& log) {
     TempDir dir;
@@ -26,11 +24,14 @@ Conversion convert(const std::vector<std::string>& dbcs, const LogFile& log) {
     args.insert(args.end(), {"-O", out, dir.path("logs")});
     Conversion result;
     result.run = runLoglathe(args);
+    // Files of the log's day and session keep only their message folder.
     const std::string prefix = log.loggerId + "_out/";
+    const std::string suffix = "/" + log.time.substr(0, 4) + "/" + log.time.substr(4, 2) + "/" +
+                               log.time.substr(6, 2) + "/00000001_00000001.csv";
     for (auto& [path, content] : readTree(out)) {
         std::string folder = path;
-        if (folder.starts_with(prefix) && folder.ends_with(kDay))
-            folder = folder.substr(prefix.size(), folder.size() - prefix.size() - kDay.size());
+        if (folder.starts_with(prefix) && folder.ends_with(suffix))
+            folder = folder.substr(prefix.size(), folder.size() - prefix.size() - suffix.size());
         result.tree[folder] = content;
     }
     return result;
@@ -196,6 +197,41 @@ TEST(EndToEndRealForms, ExtendedMultiplexingLinesOfTheSignalsOwnMessageDecide) {
                           {"CAN1_ExtendedTypes_S11_M03_S0_M00_SFE",
                            "t,S11,S0,S10\n1706702400.300000,3.000000,0.000000,1.500000\n"},
                       }));
+}
+
+// Real NMEA 2000 traffic: 6-byte frames of the 8-byte magnetic variation PGN 127258, transcribed from
+// canboat's samples/sample3_PCAN-View.trc (Apache License 2.0, see
+// ../shared/data/nmea2000-recordings), decoded with that PGN's lines of canboat.dbc (same licence,
+// ../shared/dbc/canboat) and the J1939 protocol type its README asks for. The DBC lists the signals
+// from the highest bit down, so the first one lies beyond the frame; all the others are in it.
+TEST(EndToEndRealForms, FrameShorterThanItsMessageGivesEverySignalWithinIt) {
+    const std::string dbc = "BO_ 2582715134 PGN_127258_magneticVariation: 8 Vector__XXX\n"
+                            " SG_ reserved6 : 48|16@1+ (1,0) [0|0] \"\" Vector__XXX\n"
+                            " SG_ variation : 32|16@1- (0.0001,0) [0|0] \"rad\" Vector__XXX\n"
+                            " SG_ ageOfService : 16|16@1+ (1,0) [0|0] \"d\" Vector__XXX\n"
+                            " SG_ reserved : 12|4@1+ (1,0) [0|0] \"\" Vector__XXX\n"
+                            " SG_ source : 8|4@1+ (1,0) [0|0] \"\" Vector__XXX\n"
+                            " SG_ sid : 0|8@1+ (1,0) [0|0] \"\" Vector__XXX\n"
+                            "BA_DEF_  \"ProtocolType\" STRING ;\n"
+                            "BA_ \"ProtocolType\" \"J1939\";\n";
+    // Trace start 2015-06-21 18:11:07.246, messages 9 (+190.4 ms) and 597 (+6598.8 ms).
+    LogFile log;
+    log.time = "20150621T181107";
+    log.lines = {
+        frame("21T18:11:07.436", 0x19F11A09, "FFFFDF40FF7F", true),
+        frame("21T18:11:13.845", 0x19F11A03, "FFF2DF404701", true),
+    };
+    Conversion c = convert({dbc}, log);
+    EXPECT_EQ(c.run.status, 0) << c.run.err;
+    EXPECT_EQ(countLines(c.run.err, " W Failed to decode signal: \"reserved6\""), 2) << c.run.err;
+    const std::string header = "t,reserved6,variation,ageOfService,reserved,source,sid\n";
+    EXPECT_EQ(c.tree,
+              (std::map<std::string, std::string>{
+                  {"CAN1_PGN127258magneticVariation_S09",
+                   header + "1434910267.436000,NaN,3.276700,16607.000000,15.000000,15.000000,255.000000\n"},
+                  {"CAN1_PGN127258magneticVariation_S03",
+                   header + "1434910273.845000,NaN,0.032700,16607.000000,15.000000,2.000000,255.000000\n"},
+              }));
 }
 
 } // namespace

@@ -99,13 +99,6 @@ bool layoutFits(std::span<const uint8_t> payload, const SignalExtraction& x) {
     }
 }
 
-const MuxGroup* selectGroup(const std::vector<MuxGroup>& groups, double value) {
-    for (const MuxGroup& group : groups)
-        if (static_cast<double>(group.from) <= value && value <= static_cast<double>(group.to))
-            return &group;
-    return nullptr;
-}
-
 } // namespace
 
 bool extractSignalValue(std::span<const uint8_t> payload, const DbSignal& signal, double& value) {
@@ -150,11 +143,11 @@ bool decodeSignalList(std::vector<DecodedSignal>& values, const std::vector<DbSi
             ok = false;
             continue;
         }
-        values.push_back({signal.name, static_cast<uint32_t>(signal.nameHash), signal.ignored,
+        values.push_back({&signal, signal.name, static_cast<uint32_t>(signal.nameHash), signal.ignored,
                           !signal.muxGroups.empty(), value, signal.layout.minimum, signal.layout.maximum});
         if (signal.muxGroups.empty())
             continue;
-        const MuxGroup* group = selectGroup(signal.muxGroups, value);
+        const MuxGroup* group = selectMuxGroup(signal.muxGroups, value);
         if (group && !group->signals.empty())
             stack.push({group->signals.data(), group->signals.data() + group->signals.size()});
     }

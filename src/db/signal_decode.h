@@ -12,8 +12,9 @@
 
 namespace loglathe {
 
-// One decoded value. `name` refers into the database, which must outlive the result.
+// One decoded value. `signal` and `name` refer into the database, which must outlive the result.
 struct DecodedSignal {
+    const DbSignal* signal = nullptr; // the signal decoded, so that no one need look it up by name
     std::string_view name;
     uint32_t nameHash = 0; // low 32 bits of the signal's nameHash
     bool ignored = false;

@@ -196,6 +196,9 @@ TEST_F(MuxMessage, PhysicalMultiplexorValueSelectsOneGroup) {
     EXPECT_EQ(decoded.values[1].value, 1.0);
     EXPECT_EQ(decoded.values[2].value, 11.0);
     EXPECT_EQ(decoded.values[3].nameHash, static_cast<uint32_t>(nameHash64("Tail")));
+    // Each value refers to the signal it was decoded from.
+    EXPECT_EQ(decoded.values[1].signal, &message->signals[1]);
+    EXPECT_EQ(decoded.values[2].signal, &message->signals[1].muxGroups[0].signals[0]);
 }
 
 TEST_F(MuxMessage, SignalWithInvalidLayoutIsLeftOutAlone) {

@@ -199,6 +199,28 @@ TEST(EndToEndRealForms, ExtendedMultiplexingLinesOfTheSignalsOwnMessageDecide) {
                       }));
 }
 
+// A multiplexor with a factor: raw 3 is 1.5, which decoding matches to no group while the folder is
+// named by its truncation 1, and raw 2 is 1.0, group 1. Both rows go to the file of group 1, whose
+// columns come from the same choice as its name, so the second row's group value has its column.
+TEST(EndToEndRealForms, MultiplexorValueBetweenGroupsSharesTheColumnsOfItsFolder) {
+    const std::string dbc = kCanHeader + "BO_ 768 SensorMux: 8 ECU\n"
+                                         " SG_ SensorIndex M : 0|8@1+ (0.5,0) [0|3] \"\" GW\n"
+                                         " SG_ Humidity m1 : 8|16@1+ (0.01,0) [0|100] \"%\" GW\n"
+                                         " SG_ Battery : 24|8@1+ (0.1,0) [0|25] \"V\" GW\n";
+    Conversion c = convert({dbc}, logOf({
+                                      frame("31T12:00:00.000", 0x300, "03941178"),
+                                      frame("31T12:00:00.100", 0x300, "02941178"),
+                                  }));
+    EXPECT_EQ(c.run.status, 0) << c.run.err;
+    EXPECT_EQ(countLines(c.run.err, "has no column"), 0) << c.run.err;
+    EXPECT_EQ(c.tree,
+              (std::map<std::string, std::string>{
+                  {"CAN1_SensorMux_SensorIndex_M01", "t,SensorIndex,Humidity,Battery\n"
+                                                     "1706702400.000000,1.500000,NaN,12.000000\n"
+                                                     "1706702400.100000,1.000000,45.000000,12.000000\n"},
+              }));
+}
+
 // Real NMEA 2000 traffic: 6-byte frames of the 8-byte magnetic variation PGN 127258, transcribed from
 // canboat's samples/sample3_PCAN-View.trc (Apache License 2.0, see
 // ../shared/data/nmea2000-recordings), decoded with that PGN's lines of canboat.dbc (same licence,

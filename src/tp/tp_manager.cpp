@@ -40,6 +40,7 @@ public:
 
 private:
     DbMsgKey configKeyOf(const LogRecord& record) const;
+    const TransportProtocolType* configurationOf(const LogRecord& record) const;
     OpenSession* findOrCreateSession(uint64_t slot, TransportProtocolType protocol);
     bool passOnCompleted(LogRecord& record, uint64_t slot, uint64_t serial);
 
@@ -126,6 +127,16 @@ DbMsgKey TpManagerImpl::configKeyOf(const LogRecord& record) const {
     return canKey(record.identifier, record.extended);
 }
 
+// On a J1939 channel an extended frame is looked up by its J1939 key; when that finds nothing, by its
+// CAN key as well, under which a CAN database of the same channel configures its own messages.
+const TransportProtocolType* TpManagerImpl::configurationOf(const LogRecord& record) const {
+    auto found = configuration_.find(slotOf(record.bus, record.channel, configKeyOf(record)));
+    if (found == configuration_.end() && record.bus == kBusCan && record.extended &&
+        j1939Channels_.test(record.channel))
+        found = configuration_.find(slotOf(kBusCan, record.channel, canKey(record.identifier, 1)));
+    return found == configuration_.end() ? nullptr : &found->second;
+}
+
 OpenSession* TpManagerImpl::findOrCreateSession(uint64_t slot, TransportProtocolType protocol) {
     auto found = sessions_.find(slot);
     if (found != sessions_.end())
@@ -162,10 +173,10 @@ bool TpManagerImpl::passOnCompleted(LogRecord& record, uint64_t slot, uint64_t s
 bool TpManagerImpl::onRecord(LogRecord& record) {
     if (record.bus != kBusCan && record.bus != kBusLin)
         return next_.onRecord(record);
-    auto configured = configuration_.find(slotOf(record.bus, record.channel, configKeyOf(record)));
-    if (configured == configuration_.end())
+    const TransportProtocolType* configured = configurationOf(record);
+    if (!configured)
         return next_.onRecord(record);
-    const TransportProtocolType protocol = configured->second;
+    const TransportProtocolType protocol = *configured;
 
     DbMsgKey sessionKey =
         record.bus == kBusLin ? linKey(record.identifier) : canKey(record.identifier, record.extended);

@@ -1,6 +1,7 @@
 // DBC lines and traffic in the forms that real tools and devices write, converted through the binary.
 // The DBC lines are copied from, or written in the form of, the public files named beside them.
 
+#include "e2e/e2e_databases.h"
 #include "e2e/e2e_support.h"
 
 #include <gtest/gtest.h>
@@ -219,6 +220,32 @@ TEST(EndToEndRealForms, MultiplexorValueBetweenGroupsSharesTheColumnsOfItsFolder
                                                      "1706702400.000000,1.500000,NaN,12.000000\n"
                                                      "1706702400.100000,1.000000,45.000000,12.000000\n"},
               }));
+}
+
+// Diagnostics over ISO-TP with 29-bit identifiers (0x18DAF110: ECU 0x10 answers tester 0xF1), declared
+// by a CAN database on a channel that also has a J1939 database: the response is reassembled.
+TEST(EndToEndRealForms, IsoTpUnderAnExtendedIdentifierNextToAJ1939Database) {
+    const std::string can = kCanHeader + "BA_DEF_ BO_  \"TransportProtocolType\" STRING ;\n"
+                                         "BO_ 2564485392 UdsResponse: 20 ECU\n"
+                                         " SG_ ServiceId : 0|8@1+ (1,0) [0|255] \"\" TESTER\n"
+                                         " SG_ DataId : 8|16@1+ (1,0) [0|65535] \"\" TESTER\n"
+                                         " SG_ LastByte : 152|8@1+ (1,0) [0|255] \"\" TESTER\n"
+                                         "BA_ \"TransportProtocolType\" BO_ 2564485392 \"ISOTP\";\n";
+    Conversion c =
+        convert({kJ1939Dbc, can}, logOf({
+                                      frame("31T12:00:00.000", 0x18DAF110, "10146290F1000000", true),
+                                      frame("31T12:00:00.002", 0x18DA10F1, "300000AAAAAAAAAA", true),
+                                      frame("31T12:00:00.005", 0x18DAF110, "2100000000000000", true),
+                                      frame("31T12:00:00.010", 0x18DAF110, "220000000000002A", true),
+                                  }));
+    EXPECT_EQ(c.run.status, 0) << c.run.err;
+    std::optional<Summaries> summaries = parseSummaries(c.run.out);
+    ASSERT_TRUE(summaries) << c.run.out;
+    EXPECT_EQ(summaries->tpSuccessful, 1u);
+    EXPECT_EQ(c.tree, (std::map<std::string, std::string>{
+                          {"CAN1_UdsResponse", "t,ServiceId,DataId,LastByte\n"
+                                               "1706702400.010000,98.000000,61840.000000,42.000000\n"},
+                      }));
 }
 
 // Real NMEA 2000 traffic: 6-byte frames of the 8-byte magnetic variation PGN 127258, transcribed from

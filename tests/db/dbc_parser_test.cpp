@@ -286,12 +286,12 @@ TEST(DbcParser, ReadsLinesWithRunsOfBlanksAndTabs) {
                     "SIG_VALTYPE_  5  F  :  1;\n"
                     "BA_\t\"MessageIgnore\"\tBO_\t5\t1;\n");
     ASSERT_TRUE(db);
-    const DbSignal* mux = signalIn(*db, 1088, "MO_Kuehlerluefter_MUX");
-    ASSERT_TRUE(mux);
-    ASSERT_EQ(mux->muxGroups.size(), 2u);
-    EXPECT_EQ(namesOf(mux->muxGroups[0].signals), (Names{"MO_Kuehlerluefter_1"}));
-    EXPECT_EQ(namesOf(mux->muxGroups[1].signals), (Names{"MO_Kuehlerluefter_2"}));
-    EXPECT_EQ(mux->muxGroups[1].from, 1u);
+    // Fan 2 (multiplexor 1) at 75 %.
+    DecodedMessage decoded;
+    ASSERT_TRUE(dbDecode(db.get(), 1088, std::vector<uint8_t>{0x97}, decoded));
+    ASSERT_EQ(decoded.values.size(), 2u);
+    EXPECT_EQ(decoded.values[1].name, "MO_Kuehlerluefter_2");
+    EXPECT_EQ(decoded.values[1].value, 75.0);
     const DbMessage* tabbed = dbFind(db.get(), 5);
     ASSERT_TRUE(tabbed);
     EXPECT_EQ(tabbed->length, 4u);

@@ -107,16 +107,11 @@ bool insertMessages(MessageDb& db, const DbcParseState& state) {
     return true;
 }
 
-// A multiplexor that is itself named as the multiplexed signal of an SG_MUL_VAL_ line sits in a
-// group of another multiplexor.
+// A multiplexor that an SG_MUL_VAL_ record places under another multiplexor sits in a group of it.
 void markExtendedMultiplexors(DbcParseState& state) {
-    if (state.muxRanges.empty())
-        return;
-    std::unordered_map<std::string_view, bool> multiplexedNames;
-    for (const MuxRangeRecord& range : state.muxRanges)
-        multiplexedNames.try_emplace(range.multiplexed, true);
+    MuxRecordLookup lookup(state);
     for (SignalRecord& signal : state.signals)
-        if (signal.multiplexor && multiplexedNames.contains(signal.name))
+        if (signal.multiplexor && lookup.find(signal.messageId, signal.name))
             signal.multiplexed = true;
 }
 

@@ -3,6 +3,7 @@
 #include "db/walk_stack.h"
 #include "platform/diag_log.h"
 
+#include <algorithm>
 #include <functional>
 #include <limits>
 #include <queue>
@@ -37,9 +38,30 @@ struct GroupNode {
     std::vector<uint32_t> children; // node indices, in placement order
 };
 
+constexpr uint32_t kTopLevel = std::numeric_limits<uint32_t>::max();
+
+// A signal listed in several groups of its multiplexor is one node with a copy in each. Signals
+// placed under it later go into the groups of its first copy, the one a search by name finds (the
+// copy in the multiplexor's earliest group); the other copies are decoded without groups.
 struct SignalNode {
     uint32_t record;
-    std::vector<GroupNode> groups; // in creation order
+    std::vector<GroupNode> groups;   // in creation order
+    uint32_t firstGroup = kTopLevel; // index of the parent's group holding the first copy
+};
+
+// A multiplex group: its multiplexor's node and its range.
+struct GroupKey {
+    uint32_t parent;
+    uint32_t from;
+    uint32_t to;
+    bool operator==(const GroupKey&) const = default;
+};
+
+struct GroupKeyHash {
+    std::size_t operator()(const GroupKey& k) const {
+        uint64_t range = (uint64_t{k.from} << 32) | k.to;
+        return std::hash<uint64_t>()(range) ^ (std::size_t{k.parent} * 0x9E3779B97F4A7C15ull);
+    }
 };
 
 // What a signal record needs that does not change while placing.
@@ -48,11 +70,8 @@ struct Candidate {
     DbMessage* message = nullptr; // null: no message with this key
     bool hasMultiplexor = false;  // a multiplexed record for which a multiplexor is named
     std::string_view muxName;
-    uint32_t from = 0;
-    uint32_t to = 0;
+    std::vector<MuxRange> ranges;
 };
-
-constexpr uint32_t kTopLevel = std::numeric_limits<uint32_t>::max();
 
 class Placement {
 public:
@@ -119,9 +138,7 @@ private:
     enum class Outcome { Skip, Wait, Repeat, Placed };
 
     void prepare() {
-        std::unordered_map<std::string_view, const MuxRangeRecord*> firstRange;
-        for (const MuxRangeRecord& range : state_.muxRanges)
-            firstRange.try_emplace(range.multiplexed, &range);
+        MuxRecordLookup records(state_);
         std::unordered_map<uint32_t, const SignalRecord*> firstMultiplexor;
         for (const SignalRecord& s : state_.signals)
             if (s.multiplexor && !s.multiplexed)
@@ -138,15 +155,14 @@ private:
             c.message = message == db_.messages.end() ? nullptr : &message->second;
             if (!s.multiplexed)
                 continue;
-            if (auto range = firstRange.find(s.name); range != firstRange.end()) {
+            if (const MuxRangeRecord* record = records.find(s.messageId, s.name)) {
                 c.hasMultiplexor = true;
-                c.muxName = range->second->multiplexor;
-                c.from = range->second->from;
-                c.to = range->second->to;
+                c.muxName = record->multiplexor;
+                c.ranges = record->ranges;
             } else if (auto mux = firstMultiplexor.find(s.messageId); mux != firstMultiplexor.end()) {
                 c.hasMultiplexor = true;
                 c.muxName = mux->second->name;
-                c.from = c.to = s.muxValue;
+                c.ranges = {{s.muxValue, s.muxValue}};
             }
         }
     }
@@ -157,7 +173,7 @@ private:
         if (!c.message || placed_.contains({c.key, s.name}))
             return Outcome::Skip;
         uint32_t parent = kTopLevel;
-        std::size_t group = 0;
+        targets_.clear();
         if (s.multiplexed) {
             if (!c.hasMultiplexor)
                 return Outcome::Skip;
@@ -167,28 +183,41 @@ private:
                 return Outcome::Wait;
             }
             parent = mux->second;
-            std::vector<GroupNode>& groups = nodes_[parent].groups;
-            while (group < groups.size() && !(groups[group].from == c.from && groups[group].to == c.to))
-                ++group;
-            if (group == groups.size()) {
-                if (c.from > c.to)
-                    return Outcome::Skip;
-                groups.push_back({c.from, c.to, {}});
+            for (const MuxRange& range : c.ranges) {
+                std::vector<GroupNode>& groups = nodes_[parent].groups;
+                auto [found, added] = groupOf_.try_emplace(GroupKey{parent, range.from, range.to},
+                                                           static_cast<uint32_t>(groups.size()));
+                if (added) {
+                    if (range.from > range.to) {
+                        groupOf_.erase(found); // a range whose start exceeds its end makes no group
+                        continue;
+                    }
+                    groups.push_back({range.from, range.to, {}});
+                }
+                targets_.push_back(found->second);
             }
+            if (targets_.empty())
+                return Outcome::Skip;
+            // A range listed twice is one group; the first copy is the one in the earliest group.
+            std::sort(targets_.begin(), targets_.end());
+            targets_.erase(std::unique(targets_.begin(), targets_.end()), targets_.end());
         }
         // The bound is computed in 32 bits, as the message length is stored.
         uint32_t messageBits = c.message->length * 8u;
-        if (messageBits < uint32_t{s.layout.startBit} + s.layout.bitLength) {
+        if (!s.widthsFit || messageBits < uint32_t{s.layout.startBit} + s.layout.bitLength) {
             diagLog(kDiagFatal, "Failed to add signal %s to message %s", s.name.c_str(),
                     c.message->name.c_str());
             return Outcome::Repeat;
         }
         uint32_t node = static_cast<uint32_t>(nodes_.size());
-        nodes_.push_back({r, {}});
-        if (parent == kTopLevel)
+        nodes_.push_back({r, {}, kTopLevel});
+        if (parent == kTopLevel) {
             roots_[c.key].push_back(node);
-        else
-            nodes_[parent].groups[group].children.push_back(node);
+        } else {
+            for (uint32_t group : targets_)
+                nodes_[parent].groups[group].children.push_back(node);
+            nodes_[node].firstGroup = targets_.front();
+        }
         placed_.emplace(NameKey{c.key, s.name}, node);
         wake({c.key, s.name}, r);
         return Outcome::Placed;
@@ -215,12 +244,13 @@ private:
             const std::vector<uint32_t>* nodes;
             std::size_t next;
             std::vector<DbSignal>* target;
+            uint32_t group; // index of the group among its multiplexor's, kTopLevel for the message
         };
         WalkStack<Level> stack;
         // Every vector gets its final size reserved before it is filled, so the pointers held on the
         // stack stay valid.
         target.reserve(roots.size());
-        stack.push({&roots, 0, &target});
+        stack.push({&roots, 0, &target, kTopLevel});
         while (!stack.empty()) {
             Level& top = stack.top();
             if (top.next == top.nodes->size()) {
@@ -230,13 +260,13 @@ private:
             const SignalNode& node = nodes_[(*top.nodes)[top.next++]];
             const SignalRecord& s = state_.signals[node.record];
             DbSignal* signal = addSignal(*top.target, s.name, s.layout, s.ignored);
-            if (!signal || node.groups.empty())
+            if (!signal || node.groups.empty() || node.firstGroup != top.group)
                 continue;
             signal->muxGroups.reserve(node.groups.size());
-            for (const GroupNode& g : node.groups) {
-                MuxGroup* group = addMuxGroup(signal->muxGroups, g.from, g.to);
-                group->signals.reserve(g.children.size());
-                stack.push({&g.children, 0, &group->signals});
+            for (uint32_t g = 0; g < node.groups.size(); ++g) {
+                MuxGroup* group = addMuxGroup(signal->muxGroups, node.groups[g].from, node.groups[g].to);
+                group->signals.reserve(node.groups[g].children.size());
+                stack.push({&node.groups[g].children, 0, &group->signals, g});
             }
         }
     }
@@ -250,6 +280,8 @@ private:
     std::unordered_map<NameKey, std::vector<uint32_t>, NameKeyHash> waiting_;
     std::priority_queue<uint32_t, std::vector<uint32_t>, std::greater<>> thisPass_;
     std::vector<uint32_t> nextPass_;
+    std::unordered_map<GroupKey, uint32_t, GroupKeyHash> groupOf_; // index among the parent's groups
+    std::vector<uint32_t> targets_; // groups of the signal being placed, reused
 };
 
 } // namespace

@@ -7,8 +7,10 @@
 
 namespace loglathe {
 
-// Places every signal record into its message or into the multiplex group named for it, reports
-// signals that overrun their message ("Failed to add signal %s to message %s") and finally those
+// Places every signal record into its message or into the multiplex group named for it (a copy in
+// the group of each range when its SG_MUL_VAL_ record lists several; MuxRecordLookup tells which
+// record applies), reports signals that overrun their message or whose written start bit or bit
+// length does not fit its stored width ("Failed to add signal %s to message %s") and finally those
 // that found no place ("Failed to load signal %s", "Failed to load message %s").
 //
 // The result is that of repeating passes over the records in file order until a pass places

@@ -4,6 +4,7 @@
 #include "pattern/pattern.h"
 #include "platform/diag_log.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -13,19 +14,36 @@ namespace loglathe {
 
 namespace {
 
+// The pattern of a line kind and, where the kind has one, its lenient pattern, which is tried only
+// when the first one rejects the line.
+struct LinePattern {
+    explicit LinePattern(std::string_view expression, std::string_view lenientExpression = {})
+        : strict(patternCompile(expression)),
+          lenient(lenientExpression.empty() ? nullptr : patternCompile(lenientExpression)),
+          ok(strict && (lenientExpression.empty() || lenient)) {}
+
+    bool match(std::string_view line, std::vector<std::string_view>& groups) const {
+        return strict->match(line, groups) || (lenient && lenient->match(line, groups));
+    }
+
+    std::unique_ptr<Pattern> strict;
+    std::unique_ptr<Pattern> lenient;
+    bool ok;
+};
+
 struct DbcPatterns {
-    std::unique_ptr<Pattern> message = patternCompile(dbc::kMessagePattern);
-    std::unique_ptr<Pattern> signal = patternCompile(dbc::kSignalPattern);
-    std::unique_ptr<Pattern> indicator = patternCompile(dbc::kMultiplexIndicatorPattern);
-    std::unique_ptr<Pattern> extendedMux = patternCompile(dbc::kExtendedMuxPattern);
-    std::unique_ptr<Pattern> definition = patternCompile(dbc::kAttributeDefinitionPattern);
-    std::unique_ptr<Pattern> defaultValue = patternCompile(dbc::kAttributeDefaultPattern);
-    std::unique_ptr<Pattern> assignment = patternCompile(dbc::kAttributePattern);
-    std::unique_ptr<Pattern> valueType = patternCompile(dbc::kValueTypePattern);
+    LinePattern message{dbc::kMessagePattern, dbc::kLenientMessagePattern};
+    LinePattern signal{dbc::kSignalPattern, dbc::kLenientSignalPattern};
+    LinePattern indicator{dbc::kMultiplexIndicatorPattern};
+    LinePattern extendedMux{dbc::kExtendedMuxPattern, dbc::kLenientExtendedMuxPattern};
+    LinePattern definition{dbc::kAttributeDefinitionPattern, dbc::kLenientAttributeDefinitionPattern};
+    LinePattern defaultValue{dbc::kAttributeDefaultPattern};
+    LinePattern assignment{dbc::kAttributePattern, dbc::kLenientAttributePattern};
+    LinePattern valueType{dbc::kValueTypePattern, dbc::kLenientValueTypePattern};
 
     bool ok() const {
-        return message && signal && indicator && extendedMux && definition && defaultValue && assignment &&
-               valueType;
+        return message.ok && signal.ok && indicator.ok && extendedMux.ok && definition.ok &&
+               defaultValue.ok && assignment.ok && valueType.ok;
     }
 };
 
@@ -92,31 +110,37 @@ bool isAttributeKept(ObjectKind kind, std::string_view name) {
     }
 }
 
+// The line begins with the keyword and a blank or a tab.
+bool startsWithKeyword(std::string_view line, std::string_view keyword) {
+    return line.size() > keyword.size() && line.starts_with(keyword) &&
+           (line[keyword.size()] == ' ' || line[keyword.size()] == '\t');
+}
+
 class LineParser {
 public:
     LineParser(const DbcPatterns& patterns, DbcParseState& state) : p_(patterns), state_(state) {}
 
     void parse(std::string_view line) {
-        if (line.starts_with("BA_DEF_ "))
+        if (startsWithKeyword(line, "BA_DEF_"))
             definition(line);
-        else if (line.starts_with("BA_DEF_DEF_ "))
+        else if (startsWithKeyword(line, "BA_DEF_DEF_"))
             defaultValue(line);
-        else if (line.starts_with("BA_ "))
+        else if (startsWithKeyword(line, "BA_"))
             assignment(line);
-        else if (line.starts_with("BO_ "))
+        else if (startsWithKeyword(line, "BO_"))
             message(line);
-        else if (line.starts_with("SG_ "))
+        else if (startsWithKeyword(line, "SG_"))
             signal(line);
-        else if (line.starts_with("SG_MUL_VAL_ "))
+        else if (startsWithKeyword(line, "SG_MUL_VAL_"))
             extendedMux(line);
-        else if (line.starts_with("SIG_VALTYPE_ "))
+        else if (startsWithKeyword(line, "SIG_VALTYPE_"))
             valueType(line);
     }
 
 private:
     // BO_ 1160 DAS_control: 8 DAS
     void message(std::string_view line) {
-        if (!p_.message->match(line, g_))
+        if (!p_.message.match(line, g_))
             return;
         MessageRecord record;
         record.identifier = static_cast<uint32_t>(toUnsigned(g_[0]));
@@ -128,15 +152,19 @@ private:
     }
 
     // SG_ DAS_accState m2 : 59|4@0+ (1,0) [0|15] "" ESP
+    // SG_ U64 : 7|64@0+ (1,0) [0|1.84467440737096E+019] "" ECU
     void signal(std::string_view line) {
-        if (!p_.signal->match(line, g_))
+        if (!p_.signal.match(line, g_))
             return;
         SignalRecord record;
         record.name.assign(g_[0]);
         record.messageId = state_.currentMessageId;
         SignalLayout& layout = record.layout;
-        layout.startBit = static_cast<uint16_t>(toUnsigned(g_[2]));
-        layout.bitLength = static_cast<uint8_t>(toUnsigned(g_[3]));
+        unsigned long startBit = toUnsigned(g_[2]);
+        unsigned long bitLength = toUnsigned(g_[3]);
+        layout.startBit = static_cast<uint16_t>(startBit);
+        layout.bitLength = static_cast<uint8_t>(bitLength);
+        record.widthsFit = startBit <= 0xFFFF && bitLength <= 0xFF;
         layout.littleEndian = g_[4] == "1" ? 1 : 0;
         layout.valueType = g_[5] == "+" ? SignalValueType::Unsigned : SignalValueType::Signed;
         layout.factor = toReal(g_[6]);
@@ -145,7 +173,7 @@ private:
         layout.maximum = toReal(g_[9]);
         std::string_view indicator = g_[1];
         // m2, M, m12M
-        if (!indicator.empty() && p_.indicator->match(indicator, g_)) {
+        if (!indicator.empty() && p_.indicator.match(indicator, g_)) {
             record.multiplexed = !g_[0].empty();
             record.muxValue = static_cast<uint32_t>(toUnsigned(g_[1]));
             record.multiplexor = !g_[2].empty();
@@ -158,21 +186,35 @@ private:
     }
 
     // SG_MUL_VAL_ 2024 S3 S0 1-1;
+    // SG_MUL_VAL_ 2148676694 BIT_L Multiplexor 8-8, 16-16, 24-24;
     void extendedMux(std::string_view line) {
-        if (!p_.extendedMux->match(line, g_))
+        if (!p_.extendedMux.match(line, g_))
             return;
         MuxRangeRecord record;
         record.messageId = static_cast<uint32_t>(toUnsigned(g_[0]));
         record.multiplexed.assign(g_[1]);
         record.multiplexor.assign(g_[2]);
-        record.from = static_cast<uint32_t>(toUnsigned(g_[3]));
-        record.to = static_cast<uint32_t>(toUnsigned(g_[4]));
+        record.ranges.push_back(
+            {static_cast<uint32_t>(toUnsigned(g_[3])), static_cast<uint32_t>(toUnsigned(g_[4]))});
+        // ", 16-16, 24-24": the pattern has checked that each comma is followed by digits, a dash
+        // and digits, with blanks or tabs around the comma.
+        std::string_view more = g_.size() > 5 ? g_[5] : std::string_view();
+        constexpr std::string_view kSeparators = " \t,";
+        for (std::size_t at = more.find_first_not_of(kSeparators); at != std::string_view::npos;
+             at = more.find_first_not_of(kSeparators, at)) {
+            std::size_t dash = more.find('-', at);
+            std::size_t end = std::min(more.find_first_of(kSeparators, dash), more.size());
+            record.ranges.push_back(
+                {static_cast<uint32_t>(toUnsigned(more.substr(at, dash - at))),
+                 static_cast<uint32_t>(toUnsigned(more.substr(dash + 1, end - dash - 1)))});
+            at = end;
+        }
         state_.muxRanges.push_back(std::move(record));
     }
 
     // SIG_VALTYPE_ 1024 Temperature : 1;
     void valueType(std::string_view line) {
-        if (!p_.valueType->match(line, g_))
+        if (!p_.valueType.match(line, g_))
             return;
         SignalValueType type;
         if (g_[2].starts_with("1"))
@@ -189,8 +231,9 @@ private:
     }
 
     // BA_DEF_ BO_ "TransportProtocolType" STRING ;
+    // BA_DEF_  "ProtocolType" STRING;
     void definition(std::string_view line) {
-        if (!p_.definition->match(line, g_))
+        if (!p_.definition.match(line, g_))
             return;
         AttributeDefinition record;
         record.kind = objectKindOf(g_[0]);
@@ -202,7 +245,7 @@ private:
 
     // BA_DEF_DEF_ "BusType" "CAN";
     void defaultValue(std::string_view line) {
-        if (!p_.defaultValue->match(line, g_))
+        if (!p_.defaultValue.match(line, g_))
             return;
         AttributeDefault record;
         record.name.assign(stripQuotes(g_[0]));
@@ -212,7 +255,7 @@ private:
 
     // BA_ "SignalIgnore" SG_ 2364540158 EngineSpeed 1;
     void assignment(std::string_view line) {
-        if (!p_.assignment->match(line, g_))
+        if (!p_.assignment.match(line, g_))
             return;
         ObjectKind kind = objectKindOf(g_[1]);
         if (!isAttributeKept(kind, g_[0]))
@@ -247,6 +290,36 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
             return false;
     }
     return true;
+}
+
+std::size_t MuxRecordLookup::KeyHash::operator()(const Key& k) const {
+    return std::hash<std::string_view>()(k.name) ^ (std::size_t{k.messageId} * 0x9E3779B97F4A7C15ull);
+}
+
+MuxRecordLookup::MuxRecordLookup(const DbcParseState& state) {
+    if (state.muxRanges.empty())
+        return;
+    for (const MuxRangeRecord& record : state.muxRanges) {
+        own_.try_emplace(Key{record.messageId, record.multiplexed}, &record);
+        ownMultiplexors_.insert(Key{record.messageId, record.multiplexor});
+    }
+    std::unordered_set<Key, KeyHash> signalsOfMessages;
+    for (const SignalRecord& signal : state.signals)
+        signalsOfMessages.insert(Key{signal.messageId, signal.name});
+    for (const MuxRangeRecord& record : state.muxRanges)
+        if (!signalsOfMessages.contains(Key{record.messageId, record.multiplexed}))
+            fallback_.try_emplace(record.multiplexed, &record);
+}
+
+const MuxRangeRecord* MuxRecordLookup::find(uint32_t messageId, std::string_view name) const {
+    if (own_.empty())
+        return nullptr;
+    if (auto found = own_.find(Key{messageId, name}); found != own_.end())
+        return found->second;
+    if (ownMultiplexors_.contains(Key{messageId, name}))
+        return nullptr;
+    auto found = fallback_.find(name);
+    return found == fallback_.end() ? nullptr : found->second;
 }
 
 bool dbcReadText(std::string_view text, DbcParseState& state) {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace loglathe {
@@ -35,6 +37,9 @@ struct SignalRecord {
     bool multiplexed = false; // "m" in the multiplex indicator
     uint32_t muxValue = 0;
     bool ignored = false;
+    // The start bit and bit length as written fit the 16 and 8 bits they are kept in. A signal whose
+    // written layout does not fit is never placed, rather than placed with cut-down numbers.
+    bool widthsFit = true;
 };
 
 // BA_DEF_ line.
@@ -60,13 +65,17 @@ struct AttributeAssignment {
     std::string value;
 };
 
-// SG_MUL_VAL_ line: `multiplexed` sits in the group [from, to] of `multiplexor`.
+struct MuxRange {
+    uint32_t from = 0;
+    uint32_t to = 0;
+};
+
+// SG_MUL_VAL_ line: `multiplexed` sits in the groups of `multiplexor` given by its ranges.
 struct MuxRangeRecord {
     uint32_t messageId = 0;
     std::string multiplexed;
     std::string multiplexor;
-    uint32_t from = 0;
-    uint32_t to = 0;
+    std::vector<MuxRange> ranges; // in line order; one for the usual line
 };
 
 // SIG_VALTYPE_ line.
@@ -85,6 +94,33 @@ struct DbcParseState {
     std::vector<MuxRangeRecord> muxRanges;
     std::vector<ValueTypeRecord> valueTypes;
     uint32_t currentMessageId = 0; // identifier of the last BO_ line
+};
+
+// The SG_MUL_VAL_ record that places a signal of a message under a multiplexor:
+// 1. the first record of the signal's own message that names it as the multiplexed signal;
+// 2. none, when a record of its own message names it as a multiplexor (the message's own records
+//    describe it and put it under no other multiplexor);
+// 3. otherwise, the first record of any message naming it as the multiplexed signal, except records
+//    of a message that has a signal of that name itself: those describe that message's signal.
+// Messages are told by their DBC identifier, as the records carry it.
+class MuxRecordLookup {
+public:
+    explicit MuxRecordLookup(const DbcParseState& state);
+    // Null when no record places the signal. The state must outlive the lookup.
+    const MuxRangeRecord* find(uint32_t messageId, std::string_view name) const;
+
+private:
+    struct Key {
+        uint32_t messageId;
+        std::string_view name;
+        bool operator==(const Key&) const = default;
+    };
+    struct KeyHash {
+        std::size_t operator()(const Key& k) const;
+    };
+    std::unordered_map<Key, const MuxRangeRecord*, KeyHash> own_; // first record per (message, multiplexed)
+    std::unordered_set<Key, KeyHash> ownMultiplexors_;            // (message, multiplexor) of the records
+    std::unordered_map<std::string_view, const MuxRangeRecord*> fallback_; // rule 3, by multiplexed name
 };
 
 // Reads the whole stream and appends a record for every line it recognises. False when the file

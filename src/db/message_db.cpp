@@ -175,11 +175,15 @@ MuxGroup* addMuxGroup(std::vector<MuxGroup>& groups, uint32_t from, uint32_t to)
     return &group;
 }
 
-const MuxGroup* findMuxGroup(const std::vector<MuxGroup>& groups, uint32_t value) {
+const MuxGroup* selectMuxGroup(const std::vector<MuxGroup>& groups, double value) {
     for (const MuxGroup& group : groups)
-        if (group.from <= value && value <= group.to)
+        if (static_cast<double>(group.from) <= value && value <= static_cast<double>(group.to))
             return &group;
     return nullptr;
+}
+
+const MuxGroup* findMuxGroup(const std::vector<MuxGroup>& groups, uint32_t value) {
+    return selectMuxGroup(groups, static_cast<double>(value));
 }
 
 } // namespace loglathe

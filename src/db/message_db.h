@@ -115,7 +115,10 @@ DbSignal* findSignalByName(std::vector<DbSignal>& signals, std::string_view name
 MuxGroup* findMuxGroupExact(std::vector<MuxGroup>& groups, uint32_t from, uint32_t to);
 // Null when to < from.
 MuxGroup* addMuxGroup(std::vector<MuxGroup>& groups, uint32_t from, uint32_t to);
-// First group whose range holds the value.
+// First group whose range holds the value, compared as a double: decoding passes a multiplexor's
+// physical value, so 1.5 is held by 1..2 but not by 1..1. Null when no group holds it.
+const MuxGroup* selectMuxGroup(const std::vector<MuxGroup>& groups, double value);
+// The same for a whole number (what the writer names files by).
 const MuxGroup* findMuxGroup(const std::vector<MuxGroup>& groups, uint32_t value);
 
 // Calls fn(key, message) for every message in ascending key order.

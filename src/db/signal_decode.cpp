@@ -99,13 +99,6 @@ bool layoutFits(std::span<const uint8_t> payload, const SignalExtraction& x) {
     }
 }
 
-const MuxGroup* selectGroup(const std::vector<MuxGroup>& groups, double value) {
-    for (const MuxGroup& group : groups)
-        if (static_cast<double>(group.from) <= value && value <= static_cast<double>(group.to))
-            return &group;
-    return nullptr;
-}
-
 } // namespace
 
 bool extractSignalValue(std::span<const uint8_t> payload, const DbSignal& signal, double& value) {
@@ -127,7 +120,9 @@ bool extractSignalValue(std::span<const uint8_t> payload, const DbSignal& signal
 bool decodeSignalList(std::vector<DecodedSignal>& values, const std::vector<DbSignal>& signals,
                       std::span<const uint8_t> payload) {
     // Depth-first over the multiplexing tree without recursion: each entry is the rest of one signal
-    // list. A failing signal ends its own list; the list that selected the group goes on.
+    // list. A signal that cannot be read (beyond a short frame, or a layout invalid in itself) is
+    // left out and the rest of its list goes on, so what a short frame yields does not depend on the
+    // order in which the file lists its signals.
     struct Range {
         const DbSignal* next;
         const DbSignal* end;
@@ -146,14 +141,13 @@ bool decodeSignalList(std::vector<DecodedSignal>& values, const std::vector<DbSi
         if (!extractSignalValue(payload, signal, value)) {
             diagLog(kDiagWarning, "Failed to decode signal: \"%s\"", signal.name.c_str());
             ok = false;
-            stack.pop();
             continue;
         }
-        values.push_back({signal.name, static_cast<uint32_t>(signal.nameHash), signal.ignored,
+        values.push_back({&signal, signal.name, static_cast<uint32_t>(signal.nameHash), signal.ignored,
                           !signal.muxGroups.empty(), value, signal.layout.minimum, signal.layout.maximum});
         if (signal.muxGroups.empty())
             continue;
-        const MuxGroup* group = selectGroup(signal.muxGroups, value);
+        const MuxGroup* group = selectMuxGroup(signal.muxGroups, value);
         if (group && !group->signals.empty())
             stack.push({group->signals.data(), group->signals.data() + group->signals.size()});
     }

@@ -12,8 +12,9 @@
 
 namespace loglathe {
 
-// One decoded value. `name` refers into the database, which must outlive the result.
+// One decoded value. `signal` and `name` refer into the database, which must outlive the result.
 struct DecodedSignal {
+    const DbSignal* signal = nullptr; // the signal decoded, so that no one need look it up by name
     std::string_view name;
     uint32_t nameHash = 0; // low 32 bits of the signal's nameHash
     bool ignored = false;
@@ -30,11 +31,12 @@ struct DecodedMessage {
 
 // Decodes the message stored under `key` into `out` (reused between calls: its values are replaced).
 // False, with `out` cleared, when the database is null, the key is unknown or the message ignored.
-// A signal with an invalid layout logs a warning and stops its list; `out` then holds the values
-// decoded before it, and the answer is still true.
+// A signal that does not fit the payload, or whose layout is invalid, logs a warning and is left out
+// (a multiplexor left out selects no group); every other signal is decoded, and the answer is true.
 bool dbDecode(const MessageDb* db, DbMsgKey key, std::span<const uint8_t> payload, DecodedMessage& out);
 
-// Appends the values of a signal list (and of the groups it selects); false when a signal failed.
+// Appends the values of a signal list (and of the groups it selects); false when a signal failed,
+// which leaves out only that signal.
 bool decodeSignalList(std::vector<DecodedSignal>& values, const std::vector<DbSignal>& signals,
                       std::span<const uint8_t> payload);
 

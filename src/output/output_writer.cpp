@@ -48,13 +48,16 @@ std::string alnumOnly(std::string_view text) {
     return out;
 }
 
-// The multiplexor value a folder name is chosen by: truncated toward zero, low 32 bits. False for
-// values without a 64-bit integer part (NaN, infinities, beyond +-2^63), which select no group.
-bool muxSelector(double value, uint32_t& selector) {
-    if (!(value > -9.2e18 && value < 9.2e18))
-        return false;
-    selector = static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(value)));
-    return true;
+// The multiplexor group that a decoded multiplexor value selects for its file: the value truncated
+// toward zero, its low 32 bits, in the first group holding them. It names the file's folder and sets
+// its columns, so that both always agree. Null for a value without a 64-bit integer part (NaN,
+// infinities, beyond +-2^63), for a value no group holds, and for a signal that is no multiplexor.
+const MuxGroup* fileMuxGroup(const DecodedSignal& decoded) {
+    double value = decoded.value;
+    if (!decoded.isMultiplexor || !(value > -9.2e18 && value < 9.2e18))
+        return nullptr;
+    uint32_t selector = static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(value)));
+    return findMuxGroup(decoded.signal->muxGroups, selector);
 }
 
 // What decides a file besides the logger, session and day: the message and its signal list, where
@@ -91,19 +94,23 @@ struct TextHash {
     std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
 };
 
-// The columns of a message's file: the non-ignored signals that a complete frame with the same
-// multiplexor values gives, in decoding order. A frame too short for some signals thus creates a file
-// whose header still holds them (NaN in its own row), and the complete frames after it lose nothing.
-// For a complete frame these are exactly the decoded signals.
+// The columns of a message's file: the non-ignored signals of the message, in decoding order, and
+// below each decoded multiplexor those of the group its file is named by. A frame too short for some
+// signals thus creates a file whose header still holds them (NaN in its own row), and the complete
+// frames after it lose nothing. For a complete frame of whole-numbered multiplexor values these are
+// exactly the decoded signals.
 void completeColumns(const DbMessage& message, const std::vector<DecodedSignal>& decoded,
                      std::vector<std::string>& columns) {
     struct Level {
         const std::vector<DbSignal>* signals;
         std::size_t index;
     };
+    std::unordered_map<const DbSignal*, const DecodedSignal*> decodedOf;
+    for (const DecodedSignal& value : decoded)
+        if (value.isMultiplexor)
+            decodedOf.emplace(value.signal, &value);
     WalkStack<Level> stack;
     stack.push({&message.signals, 0});
-    std::size_t next = 0; // the next decoded value, in the same depth-first order
     while (!stack.empty()) {
         Level& level = stack.top();
         if (level.index >= level.signals->size()) {
@@ -113,17 +120,11 @@ void completeColumns(const DbMessage& message, const std::vector<DecodedSignal>&
         const DbSignal& signal = (*level.signals)[level.index++];
         if (!signal.ignored)
             columns.emplace_back(signal.name);
-        // Decoded values name the database's own strings, so identity tells which signal they are.
-        bool wasDecoded = next < decoded.size() && decoded[next].name.data() == signal.name.data();
-        if (!wasDecoded)
+        auto found = decodedOf.find(&signal);
+        if (found == decodedOf.end())
             continue;
-        double value = decoded[next++].value;
-        for (const MuxGroup& group : signal.muxGroups) {
-            if (static_cast<double>(group.from) <= value && value <= static_cast<double>(group.to)) {
-                stack.push({&group.signals, 0});
-                break;
-            }
-        }
+        if (const MuxGroup* group = fileMuxGroup(*found->second))
+            stack.push({&group->signals, 0});
     }
 }
 
@@ -251,10 +252,10 @@ MessageKey Writer::keyFor(const MessageDb& db, const LogRecord& record) const {
     switch (db.busType) {
     case BusType::J1939:
         if (!record.extended) {
-            key.key = canKey(id, 0);
+            key.key = canKey(id, false);
             break;
         }
-        key.key = j1939Key(id, 1);
+        key.key = j1939Key(id, true);
         key.source = static_cast<uint8_t>(id & 0xFF);
         key.hasSource = true;
         // PDU1 (PF up to 0xEF) carries a destination address.
@@ -348,10 +349,10 @@ Binding* Writer::bindingFor(const MessageKey& key) {
     appendBytes(identity_, addresses);
     for (const DecodedSignal& signal : decoded_.values) {
         appendBytes(identity_, signal.nameHash);
-        // The path depends on each multiplexor's value; so must the identity, or a short frame of
-        // one group would follow another group's file.
+        // The path depends on each multiplexor's file group; so must the identity, or a short frame
+        // of one group would follow another group's file.
         if (signal.isMultiplexor)
-            appendBytes(identity_, signal.value);
+            appendBytes(identity_, fileMuxGroup(signal));
     }
 
     auto found = bindings_.find(std::string_view(identity_));
@@ -372,17 +373,11 @@ void Writer::buildRelativePath(const MessageKey& key) {
     std::snprintf(number, sizeof number, "%s%u", key.bus == kBusCan ? "CAN" : "LIN", key.channel);
     path_.append(number).append("_").append(alnumOnly(decoded_.message->name));
     for (const DecodedSignal& signal : decoded_.values) {
-        if (!signal.isMultiplexor)
-            continue;
-        const DbSignal* multiplexor = findSignalByName(decoded_.message->signals, signal.name);
-        uint32_t selector = 0;
-        if (!multiplexor || !muxSelector(signal.value, selector))
-            continue;
-        const MuxGroup* group = findMuxGroup(multiplexor->muxGroups, selector);
+        const MuxGroup* group = fileMuxGroup(signal);
         if (!group)
             continue;
         std::snprintf(number, sizeof number, "_M%02X", group->from);
-        path_.append("_").append(alnumOnly(multiplexor->name)).append(number);
+        path_.append("_").append(alnumOnly(signal.name)).append(number);
     }
     if (key.hasSource && !options_.pgnSrcMerge) {
         std::snprintf(number, sizeof number, "_S%02X", key.source);

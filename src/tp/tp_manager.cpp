@@ -40,6 +40,7 @@ public:
 
 private:
     DbMsgKey configKeyOf(const LogRecord& record) const;
+    const TransportProtocolType* configurationOf(const LogRecord& record) const;
     OpenSession* findOrCreateSession(uint64_t slot, TransportProtocolType protocol);
     bool passOnCompleted(LogRecord& record, uint64_t slot, uint64_t serial);
 
@@ -120,10 +121,20 @@ DbMsgKey TpManagerImpl::configKeyOf(const LogRecord& record) const {
     if (record.bus == kBusLin)
         return linKey(record.identifier);
     if (record.extended && j1939Channels_.test(record.channel)) {
-        DbMsgKey key = j1939Key(record.identifier, 1);
+        DbMsgKey key = j1939Key(record.identifier, true);
         return key == kJ1939TpDtKey ? kJ1939TpCmKey : key;
     }
     return canKey(record.identifier, record.extended);
+}
+
+// On a J1939 channel an extended frame is looked up by its J1939 key; when that finds nothing, by its
+// CAN key as well, under which a CAN database of the same channel configures its own messages.
+const TransportProtocolType* TpManagerImpl::configurationOf(const LogRecord& record) const {
+    auto found = configuration_.find(slotOf(record.bus, record.channel, configKeyOf(record)));
+    if (found == configuration_.end() && record.bus == kBusCan && record.extended &&
+        j1939Channels_.test(record.channel))
+        found = configuration_.find(slotOf(kBusCan, record.channel, canKey(record.identifier, true)));
+    return found == configuration_.end() ? nullptr : &found->second;
 }
 
 OpenSession* TpManagerImpl::findOrCreateSession(uint64_t slot, TransportProtocolType protocol) {
@@ -162,15 +173,15 @@ bool TpManagerImpl::passOnCompleted(LogRecord& record, uint64_t slot, uint64_t s
 bool TpManagerImpl::onRecord(LogRecord& record) {
     if (record.bus != kBusCan && record.bus != kBusLin)
         return next_.onRecord(record);
-    auto configured = configuration_.find(slotOf(record.bus, record.channel, configKeyOf(record)));
-    if (configured == configuration_.end())
+    const TransportProtocolType* configured = configurationOf(record);
+    if (!configured)
         return next_.onRecord(record);
-    const TransportProtocolType protocol = configured->second;
+    const TransportProtocolType protocol = *configured;
 
     DbMsgKey sessionKey =
         record.bus == kBusLin ? linKey(record.identifier) : canKey(record.identifier, record.extended);
     if (record.bus == kBusCan && protocol == TransportProtocolType::J1939Tp) {
-        DbMsgKey group = j1939Key(record.identifier, 1);
+        DbMsgKey group = j1939Key(record.identifier, true);
         if (group == kJ1939TpCmKey && !record.payload.empty()) {
             // Clear to send, end of message acknowledge and abort belong to the sender's side of the
             // conversation; only the announcements open or feed a session. An empty TP.CM frame has no

@@ -3,7 +3,8 @@
 // completed message, and everything else, on to the next sink.
 //
 // Configuration says which (bus kind, channel, key) is carried by which protocol; the first
-// configuration of a key wins. On channels that carry a J1939 database, TP.DT frames are looked up
+// configuration of a key wins. On channels that carry a J1939 database, extended frames are looked up
+// by their J1939 key and, where that finds nothing, by their CAN key; TP.DT frames are looked up
 // under the TP.CM key and only TP.CM announcements (RTS, BAM) reach a session. A completed message is
 // passed on as the very record that brought its last frame, its payload replaced by the whole message.
 // Protocol errors are counted and logged, never stop the reading of a file. Sessions survive a file

@@ -1,4 +1,5 @@
 #include "db/dbc_parser.h"
+#include "db/dbc_records.h"
 
 #include "db/signal_decode.h"
 #include "support/diag_capture.h"
@@ -153,6 +154,18 @@ TEST(DbcParser, ProtocolTypeJ1939MakesAJ1939Database) {
     EXPECT_EQ(db->busType, BusType::Can);
 }
 
+TEST(DbcParser, AttributeDefinitionWithoutBlankBeforeSemicolonCounts) {
+    // The attribute lines of a generated J1939 database, as written.
+    auto db = parse("BO_ 2163213312 EEC1: 8 Vector__XXX\n"
+                    " SG_ Engine_Speed : 24|16@1+ (1,0) [0|65535] \"\" Vector__XXX\n"
+                    "BA_DEF_ SG_ \"SystemSignalLongSymbol\" STRING;\n"
+                    "BA_DEF_  \"ProtocolType\" STRING;\n"
+                    "BA_ \"ProtocolType\"   \"J1939\";\n");
+    ASSERT_TRUE(db);
+    EXPECT_EQ(db->busType, BusType::J1939);
+    EXPECT_TRUE(signalIn(*db, 0x80F00400, "Engine_Speed"));
+}
+
 TEST(DbcParser, ResolvesTransportProtocolsAndIgnoreFlags) {
     DiagCapture diag(kDiagError);
     auto db = parse(std::string(kCanHeader) + "BA_DEF_ BO_  \"TransportProtocolType\" STRING ;\n"
@@ -215,13 +228,78 @@ TEST(DbcParser, ValueTypeRecordsMakeFloatAndDoubleSignals) {
 TEST(DbcParser, SilentlyDropsLinesThatDoNotMatch) {
     auto db = parse(std::string(kCanHeader) +
                     "BO_ 1 M: 8 E\n"
-                    " SG_ PlusExponent : 0|8@1+ (1E+2,0) [0|0] \"\" X\n"
+                    " SG_ NoLimits : 0|8@1+ (1,0) \"\" X\n"
                     " SG_ Kept : 8|8@1+ (1E-2,0) [0|0] \"\" X\n"
                     "BA_DEF_DEF_  \"BusType\" \"CAN FD\";\n" // a blank in the value: no match
-                    "SG_MUL_VAL_ 1 Kept Mux 1-1, 3-3;\n");
+                    "SG_MUL_VAL_ 1 Kept Mux 1-1 3-3;\n");
     ASSERT_TRUE(db);
     EXPECT_EQ(namesOf(dbFind(db.get(), 1)->signals), (Names{"Kept"}));
     EXPECT_EQ(signalIn(*db, 1, "Kept")->layout.factor, 0.01);
+}
+
+TEST(DbcParser, ReadsNumbersWithSignsAndChecksLayoutsAsWritten) {
+    DiagCapture diag(kDiagError);
+    auto db = parse(std::string(kCanHeader) +
+                    "BO_ 1 Diag: 8 TestTool\n"
+                    " SG_ DgnInf : 7|64@0+ (1,0) [0|1.84467440737096E+019] \"\"  TestTool_FO\n"
+                    " SG_ s64 : 0|64@1- (1,0) [-9.22337203685478E+018|9.22337203685478E+018] \"\" X\n"
+                    "BO_ 2 Plus: 8 E\n"
+                    " SG_ myExtraSigWithPlus : 8|8@1- (1,-128) [-128|+127] \"\" Vector__XXX\n"
+                    " SG_ Scaled : 16|8@1+ (+1.5E+0,-1E+1) [+0|+1E+3] \"\" X\n"
+                    // Lengths and start bits beyond their 8 and 16 bits: as stored they would read
+                    // 800 -> 32, 264 -> 8 and 65544 -> 8, which would all fit.
+                    "BO_ 2164112896 TR1: 8 Vector__XXX\n"
+                    " SG_ Agency : 0|8@1+ (1,0) [0|255] \"\" Vector__XXX\n"
+                    " SG_ Transit_Assigned_Run_Identity : 0|800@1+ (1,0) "
+                    "[0|6.668014432879854274079851791E+240] \"\" Vector__XXX\n"
+                    "BO_ 3 Long: 40 E\n"
+                    " SG_ Widest : 0|255@1+ (1,0) [0|0] \"\" X\n"
+                    " SG_ TooWide : 0|264@1+ (1,0) [0|0] \"\" X\n"
+                    " SG_ FarStart : 65544|8@1+ (1,0) [0|0] \"\" X\n");
+    ASSERT_TRUE(db);
+    const DbSignal* dgn = signalIn(*db, 1, "DgnInf");
+    ASSERT_TRUE(dgn);
+    EXPECT_EQ(dgn->layout.maximum, 1.84467440737096E+019);
+    EXPECT_EQ(dgn->layout.bitLength, 64);
+    EXPECT_EQ(signalIn(*db, 1, "s64")->layout.minimum, -9.22337203685478E+018);
+    EXPECT_EQ(signalIn(*db, 2, "myExtraSigWithPlus")->layout.maximum, 127.0);
+    const SignalLayout& scaled = signalIn(*db, 2, "Scaled")->layout;
+    EXPECT_EQ(scaled.factor, 1.5);
+    EXPECT_EQ(scaled.offset, -10.0);
+    EXPECT_EQ(scaled.maximum, 1000.0);
+
+    EXPECT_EQ(namesOf(dbFind(db.get(), 0x80FDBE00)->signals), (Names{"Agency"}));
+    EXPECT_EQ(namesOf(dbFind(db.get(), 3)->signals), (Names{"Widest"}));
+    EXPECT_TRUE(diag.has("F Failed to add signal Transit_Assigned_Run_Identity to message TR1"));
+    EXPECT_TRUE(diag.has("F Failed to add signal TooWide to message Long"));
+    EXPECT_TRUE(diag.has("F Failed to add signal FarStart to message Long"));
+    EXPECT_TRUE(diag.has("E Failed to load signal Transit_Assigned_Run_Identity"));
+    EXPECT_EQ(diag.count("Failed to load signal"), 3);
+}
+
+TEST(DbcParser, ReadsLinesWithRunsOfBlanksAndTabs) {
+    auto db = parse(std::string(kCanHeader) +
+                    "BA_DEF_ BO_  \"MessageIgnore\" INT 0 1;\n"
+                    "BO_ 1088 Motor_06: 8 Motor_EDC17_D4\n"
+                    " SG_ MO_Kuehlerluefter_MUX M  : 0|1@1+ (1.0,0.0) [0.0|1] \"\"  Gateway_D4C7\n"
+                    " SG_ MO_Kuehlerluefter_1 m0  : 1|7@1+ (1,0) [0|100] \"Unit_PerCent\"  Gateway_D4C7\n"
+                    " SG_ MO_Kuehlerluefter_2 m1  : 1|7@1+ (1,0) [0|100] \"Unit_PerCent\"  Gateway_D4C7\n"
+                    "BO_\t5\tTabbed:\t4\tE\n"
+                    "SG_\tF\t:\t0|32@1-\t(1,0)\t[0|0]\t\"\"\tX\n"
+                    "SIG_VALTYPE_  5  F  :  1;\n"
+                    "BA_\t\"MessageIgnore\"\tBO_\t5\t1;\n");
+    ASSERT_TRUE(db);
+    // Fan 2 (multiplexor 1) at 75 %.
+    DecodedMessage decoded;
+    ASSERT_TRUE(dbDecode(db.get(), 1088, std::vector<uint8_t>{0x97}, decoded));
+    ASSERT_EQ(decoded.values.size(), 2u);
+    EXPECT_EQ(decoded.values[1].name, "MO_Kuehlerluefter_2");
+    EXPECT_EQ(decoded.values[1].value, 75.0);
+    const DbMessage* tabbed = dbFind(db.get(), 5);
+    ASSERT_TRUE(tabbed);
+    EXPECT_EQ(tabbed->length, 4u);
+    EXPECT_TRUE(tabbed->ignored);
+    EXPECT_EQ(signalIn(*db, 5, "F")->layout.valueType, SignalValueType::Float);
 }
 
 TEST(DbcParser, SignalsBeforeFirstMessageBelongToIdentifierZero) {
@@ -316,6 +394,44 @@ TEST(DbcParser, PlacesExtendedMultiplexorsByTheirRanges) {
     for (const auto& v : decoded.values)
         decodedNames.push_back(v.name);
     EXPECT_EQ(decodedNames, (std::vector<std::string_view>{"T", "S", "U"}));
+}
+
+TEST(DbcParser, ReadsEveryRangeOfAnExtendedMultiplexingLine) {
+    DbcParseState state;
+    ASSERT_TRUE(dbcReadText("SG_MUL_VAL_ 2148676694 BIT_L Multiplexor 8-8, 16-16, 24-24;\n"
+                            "SG_MUL_VAL_ 7 A B 2-5;\n"
+                            "SG_MUL_VAL_ 7 C B 1-1 ,\t3-3,-;\n",
+                            state));
+    ASSERT_EQ(state.muxRanges.size(), 3u);
+    auto rangesOf = [](const MuxRangeRecord& r) {
+        std::vector<std::pair<uint32_t, uint32_t>> out;
+        for (const MuxRange& range : r.ranges)
+            out.emplace_back(range.from, range.to);
+        return out;
+    };
+    using Ranges = std::vector<std::pair<uint32_t, uint32_t>>;
+    EXPECT_EQ(state.muxRanges[0].messageId, 2148676694u);
+    EXPECT_EQ(state.muxRanges[0].multiplexed, "BIT_L");
+    EXPECT_EQ(state.muxRanges[0].multiplexor, "Multiplexor");
+    EXPECT_EQ(rangesOf(state.muxRanges[0]), (Ranges{{8, 8}, {16, 16}, {24, 24}}));
+    EXPECT_EQ(rangesOf(state.muxRanges[1]), (Ranges{{2, 5}}));
+    EXPECT_EQ(rangesOf(state.muxRanges[2]), (Ranges{{1, 1}, {3, 3}, {0, 0}}));
+}
+
+TEST(DbcParser, PlacesASignalListedUnderManyRanges) {
+    constexpr uint32_t kRanges = 100000;
+    std::string text = std::string(kCanHeader) + "BO_ 1 M: 8 E\n"
+                                                 " SG_ A m0 : 8|8@1+ (1,0) [0|0] \"\" X\n"
+                                                 " SG_ Mux M : 0|8@1+ (1,0) [0|0] \"\" X\n"
+                                                 "SG_MUL_VAL_ 1 A Mux 0-0";
+    for (uint32_t i = 1; i < kRanges; ++i)
+        text += ", " + std::to_string(i) + '-' + std::to_string(i);
+    auto db = parse(text + ";\n");
+    ASSERT_TRUE(db);
+    const std::vector<MuxGroup>& groups = signalIn(*db, 1, "Mux")->muxGroups;
+    ASSERT_EQ(groups.size(), std::size_t{kRanges});
+    EXPECT_EQ(groups.back().from, kRanges - 1);
+    EXPECT_EQ(namesOf(groups.back().signals), (Names{"A"}));
 }
 
 TEST(DbcParser, KeepsTheFirstPlaceableOfTwoSignalsWithOneName) {

@@ -52,6 +52,16 @@ TEST(DbcPatterns, AttributeDefinitionAndDefault) {
               (Groups{"BO_", "GenMsgCycleTime", "INT", "0 65535"}));
     EXPECT_EQ(capture(kAttributeDefinitionPattern, "BA_DEF_ SG_  \"SigType\" ENUM  \"Default\",\"Range\";"),
               (Groups{"SG_", "SigType", "ENUM", "\"Default\",\"Range\""}));
+    using dbc::kLenientAttributeDefinitionPattern;
+    EXPECT_EQ(capture(kLenientAttributeDefinitionPattern, "BA_DEF_  \"ProtocolType\" STRING;"),
+              (Groups{"", "ProtocolType", "STRING", ""}));
+    EXPECT_EQ(capture(kLenientAttributeDefinitionPattern, "BA_DEF_ SG_ \"SPN\" INT 0 524287;"),
+              (Groups{"SG_", "SPN", "INT", "0 524287"}));
+    // Still two blanks around an absent keyword, and the value type must end there.
+    EXPECT_EQ(capture(kLenientAttributeDefinitionPattern, "BA_DEF_ \"BusType\" STRING;"),
+              (Groups{"NO MATCH"}));
+    EXPECT_EQ(capture(kLenientAttributeDefinitionPattern, "BA_DEF_  \"BusType\" STRINGS;"),
+              (Groups{"NO MATCH"}));
     EXPECT_EQ(capture(kAttributeDefaultPattern, "BA_DEF_DEF_  \"BusType\" \"CAN\";"),
               (Groups{"BusType", "\"CAN\""}));
     EXPECT_EQ(capture(kAttributeDefaultPattern, "BA_DEF_DEF_  \"BusType\" \"CAN FD\";"),
@@ -67,7 +77,37 @@ TEST(DbcPatterns, MessagesSignalsAndMultiplexing) {
     EXPECT_EQ(capture(dbc::kSignalPattern, "SG_ S : 0|8@1+ (1,0) [0|0] \"\""),
               (Groups{"S", "", "0", "8", "1", "+", "1", "0", "0", "0"}));
     EXPECT_EQ(capture(dbc::kSignalPattern, "SG_ S : 0|8@1+ (1E+2,0) [0|0] \"\""), (Groups{"NO MATCH"}));
+    EXPECT_EQ(capture(dbc::kLenientSignalPattern, "SG_ S : 7|64@0+ (1,0) [0|1.84467440737096E+019] \"\" T"),
+              (Groups{"S", "", "7", "64", "0", "+", "1", "0", "0", "1.84467440737096E+019"}));
+    EXPECT_EQ(capture(dbc::kLenientSignalPattern, "SG_ S : 8|8@1- (+1,-128) [-128|+127] \"\" X"),
+              (Groups{"S", "", "8", "8", "1", "-", "+1", "-128", "-128", "+127"}));
     EXPECT_EQ(capture(dbc::kMultiplexIndicatorPattern, "m12M"), (Groups{"m", "12", "M"}));
+}
+
+TEST(DbcPatterns, LenientPatternsTakeRunsOfBlanksAndTabs) {
+    EXPECT_EQ(capture(dbc::kLenientSignalPattern,
+                      "SG_ MO_MKB_02 m1  : 59|5@1+ (1.0,0.0) [0.0|31] \"\"  Gateway_D4C7"),
+              (Groups{"MO_MKB_02", "m1", "59", "5", "1", "+", "1.0", "0.0", "0.0", "31"}));
+    EXPECT_EQ(capture(dbc::kLenientSignalPattern, "SG_\tS\t:\t0|8@1-\t(1,0)  [0|0]"),
+              (Groups{"S", "", "0", "8", "1", "-", "1", "0", "0", "0"}));
+    EXPECT_EQ(capture(dbc::kLenientMessagePattern, "BO_  1088\tMotor_06:  8 Motor_EDC17_D4"),
+              (Groups{"1088", "Motor_06", "8", "Motor_EDC17_D4"}));
+    EXPECT_EQ(capture(dbc::kLenientAttributePattern, "BA_\t\"SignalIgnore\"  SG_ 1024\tEngine_Speed  1;"),
+              (Groups{"SignalIgnore", "SG_", "1024", "Engine_Speed", "1"}));
+    EXPECT_EQ(capture(dbc::kLenientAttributePattern, "BA_  \"ProtocolType\"\t\"J1939\";"),
+              (Groups{"ProtocolType", "", "", "", "\"J1939\""}));
+    EXPECT_EQ(capture(dbc::kLenientValueTypePattern, "SIG_VALTYPE_  1024 Temp\t:  1;"),
+              (Groups{"1024", "Temp", "1"}));
+    EXPECT_EQ(capture(dbc::kLenientExtendedMuxPattern, "SG_MUL_VAL_ 2024  S3\tS0 1-1;"),
+              (Groups{"2024", "S3", "S0", "1", "1", ""}));
+    EXPECT_EQ(capture(dbc::kLenientExtendedMuxPattern,
+                      "SG_MUL_VAL_ 2148676694 BIT_L Multiplexor 8-8, 16-16, 24-24;"),
+              (Groups{"2148676694", "BIT_L", "Multiplexor", "8", "8", ", 16-16, 24-24"}));
+    EXPECT_EQ(capture(dbc::kLenientExtendedMuxPattern, "SG_MUL_VAL_ 1 A B 0-0,3-5 ,-"),
+              (Groups{"1", "A", "B", "0", "0", ",3-5 ,-"}));
+    EXPECT_EQ(capture(dbc::kLenientExtendedMuxPattern, "SG_MUL_VAL_ 1 A B 0-0, 3;"), (Groups{"NO MATCH"}));
+    // A blank is still needed where the strict pattern has one.
+    EXPECT_EQ(capture(dbc::kLenientMessagePattern, "BO_ 1088 Motor_06:8 Motor"), (Groups{"NO MATCH"}));
     EXPECT_EQ(capture(dbc::kMultiplexIndicatorPattern, "m"), (Groups{"m", "", ""}));
     EXPECT_EQ(capture(dbc::kMultiplexIndicatorPattern, "Mm1"), (Groups{"NO MATCH"}));
     EXPECT_EQ(capture(dbc::kExtendedMuxPattern, "SG_MUL_VAL_ 2024 S3 S0 1-12;"),

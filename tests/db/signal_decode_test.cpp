@@ -3,6 +3,7 @@
 #include "support/diag_capture.h"
 #include "support/numbered_name.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -198,14 +199,17 @@ TEST_F(MuxMessage, PhysicalMultiplexorValueSelectsOneGroup) {
     EXPECT_EQ(decoded.values[1].value, 1.0);
     EXPECT_EQ(decoded.values[2].value, 11.0);
     EXPECT_EQ(decoded.values[3].nameHash, static_cast<uint32_t>(nameHash64("Tail")));
+    // Each value refers to the signal it was decoded from.
+    EXPECT_EQ(decoded.values[1].signal, &message->signals[1]);
+    EXPECT_EQ(decoded.values[2].signal, &message->signals[1].muxGroups[0].signals[0]);
 }
 
-TEST_F(MuxMessage, FailureInsideGroupStopsOnlyThatGroup) {
+TEST_F(MuxMessage, SignalWithInvalidLayoutIsLeftOutAlone) {
     DiagCapture diag(kDiagWarning);
     // Raw 4 with factor 0.5 is 2: the group 2..3, whose second signal has a bad float length.
     std::vector<uint8_t> payload{7, 4, 11, 12, 0, 0, 0, 9};
     ASSERT_TRUE(dbDecode(db.get(), 0x100, payload, decoded));
-    EXPECT_EQ(names(), (std::vector<std::string_view>{"Head", "Mux", "InTwo", "Tail"}));
+    EXPECT_EQ(names(), (std::vector<std::string_view>{"Head", "Mux", "InTwo", "AfterBroken", "Tail"}));
     EXPECT_TRUE(decoded.values[2].ignored);
     EXPECT_EQ(decoded.values[2].value, 12.0);
     EXPECT_TRUE(diag.has("W Failed to decode signal: \"Broken\""));
@@ -218,12 +222,25 @@ TEST_F(MuxMessage, UnmatchedMultiplexorValueGivesOnlyItsOwnValue) {
     EXPECT_EQ(names(), (std::vector<std::string_view>{"Head", "Mux", "Tail"}));
 }
 
-TEST_F(MuxMessage, FailingTopLevelSignalKeepsValuesBeforeIt) {
+TEST_F(MuxMessage, ShortFrameGivesEverySignalWithinItWhateverTheOrder) {
     DiagCapture diag(kDiagWarning);
     std::vector<uint8_t> shortPayload{7, 2, 11};
     ASSERT_TRUE(dbDecode(db.get(), 0x100, shortPayload, decoded));
     EXPECT_EQ(names(), (std::vector<std::string_view>{"Head", "Mux", "InOne"}));
     EXPECT_TRUE(diag.has("W Failed to decode signal: \"Tail\""));
+
+    // The same signals listed from the highest bit down: the frame gives the same values.
+    std::reverse(message->signals.begin(), message->signals.end());
+    ASSERT_TRUE(dbDecode(db.get(), 0x100, shortPayload, decoded));
+    EXPECT_EQ(names(), (std::vector<std::string_view>{"Mux", "InOne", "Head"}));
+    // A multiplexor beyond the frame selects nothing, and what follows it is still decoded.
+    std::vector<uint8_t> oneByte{7};
+    ASSERT_TRUE(dbDecode(db.get(), 0x100, oneByte, decoded));
+    EXPECT_EQ(names(), (std::vector<std::string_view>{"Head"}));
+    EXPECT_EQ(decoded.values[0].value, 7.0);
+    // Nothing within the frame: no value at all.
+    ASSERT_TRUE(dbDecode(db.get(), 0x100, {}, decoded));
+    EXPECT_TRUE(decoded.values.empty());
 }
 
 TEST_F(MuxMessage, UnknownKeyIgnoredMessageAndNullDatabaseGiveNothing) {

@@ -296,14 +296,18 @@ TEST_F(OutputWriterTest, MultiplexedMessageGetsOneFilePerSelectedGroup) {
     DbMessage& mx = addMessage(db, "Mx", 0x10, {{"Mux_Sel", 0, 8}, {"Plain", 24}});
     addSignal(addMuxGroup(mx.signals[0].muxGroups, 1, 1)->signals, "G1", layoutOf({"G1", 8}), false);
     addSignal(addMuxGroup(mx.signals[0].muxGroups, 2, 3)->signals, "G2", layoutOf({"G2", 16}), false);
-    // Physical 1.5 selects no group while decoding, yet its truncation 1 names the folder.
+    // Physical 1.5 selects no group while decoding, yet its truncation 1 names the folder and so
+    // sets the columns: the 1.0 after it has a column for the group's value.
     DbMessage& half = addMessage(db, "Half", 0x11, {{"Sel", 0, 8, 0, 0, false, 0.5}, {"Other", 16}});
     addSignal(addMuxGroup(half.signals[0].muxGroups, 1, 1)->signals, "Inner", layoutOf({"Inner", 8}), false);
+    DiagCapture diag;
     start("L");
     send(0x10, {1, 11, 22, 33}, kJan31);
     send(0x10, {3, 11, 22, 33}, kJan31);
     send(0x11, {3, 11, 22}, kJan31);
+    send(0x11, {2, 44, 55}, kJan31 + 1);
     writer.reset();
+    EXPECT_EQ(diag.count("has no column"), 0);
     const std::string day = "/2024/01/31/00000001_00000001.csv";
     EXPECT_EQ(tree(), (Files{"L_out/CAN1_Half_Sel_M01" + day, "L_out/CAN1_Mx_MuxSel_M01" + day,
                              "L_out/CAN1_Mx_MuxSel_M02" + day}));
@@ -311,7 +315,9 @@ TEST_F(OutputWriterTest, MultiplexedMessageGetsOneFilePerSelectedGroup) {
               "t,Mux_Sel,G1,Plain\n1706659200.000000,1.000000,11.000000,33.000000\n");
     EXPECT_EQ(read("L_out/CAN1_Mx_MuxSel_M02" + day),
               "t,Mux_Sel,G2,Plain\n1706659200.000000,3.000000,22.000000,33.000000\n");
-    EXPECT_EQ(read("L_out/CAN1_Half_Sel_M01" + day), "t,Sel,Other\n1706659200.000000,1.500000,22.000000\n");
+    EXPECT_EQ(read("L_out/CAN1_Half_Sel_M01" + day),
+              "t,Sel,Inner,Other\n1706659200.000000,1.500000,NaN,22.000000\n"
+              "1706659201.000000,1.000000,44.000000,55.000000\n");
 }
 
 TEST_F(OutputWriterTest, ShortMultiplexedFramesFollowTheirOwnGroup) {

@@ -101,6 +101,27 @@ TEST(TpManager, FirstConfigurationOfAKeyWins) {
     EXPECT_EQ(chain.sink.records[0].payload, (Bytes{0x11, 0x22, 0x33}));
 }
 
+TEST(TpManager, ExtendedFrameOfACanDatabaseIsFoundNextToAJ1939Database) {
+    Chain chain;
+    configureJ1939(*chain.manager);
+    // ISO-TP with 29-bit identifiers, configured by a CAN database of the same channel.
+    ASSERT_TRUE(tpManagerConfigure(*chain.manager, BusType::Can, 1, canKey(0x18DAF110, 1),
+                                   TransportProtocolType::IsoTp));
+    // Fast packets of a J1939 database under the same parameter group's J1939 key.
+    ASSERT_TRUE(tpManagerConfigure(*chain.manager, BusType::J1939, 1, j1939Key(0x09F80100, 1),
+                                   TransportProtocolType::NmeaTp));
+    ASSERT_TRUE(tpManagerConfigure(*chain.manager, BusType::Can, 1, canKey(0x09F80102, 1),
+                                   TransportProtocolType::IsoTp));
+    EXPECT_TRUE(chain.feed(extendedFrame(0x18DAF110, {0x03, 0x62, 0xF1, 0x90, 0xAA, 0xAA, 0xAA, 0xAA})));
+    // The J1939 key finds its configuration: a fast packet first frame, as before.
+    EXPECT_TRUE(chain.feed(extendedFrame(0x09F80102, {0x40, 0x09, 1, 2, 3, 4, 5, 6})));
+    EXPECT_TRUE(chain.feed(extendedFrame(0x09F80102, {0x41, 7, 8, 9, 0xFF, 0xFF, 0xFF, 0xFF})));
+    ASSERT_EQ(chain.sink.records.size(), 2u);
+    EXPECT_EQ(chain.sink.records[0].payload, (Bytes{0x62, 0xF1, 0x90}));
+    EXPECT_EQ(chain.sink.records[1].payload, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    EXPECT_EQ(chain.summary().successful, 2u);
+}
+
 TEST(TpManager, ErrorIsLoggedCountedAndTheFrameDropped) {
     DiagCapture diag;
     Chain chain;

@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX     ?= /usr/local
 DESTDIR    ?=
 
-.PHONY: all deps build build-asan test demo bench install deb clean
+.PHONY: all deps build build-asan test format format-check demo bench install deb clean
 
 all: build
 
@@ -20,11 +20,18 @@ build-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DLOGLATHE_WERROR=ON -DLOGLATHE_SANITIZE=ON >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 
-test: build build-asan
+test: format-check build build-asan
 	@echo "== tests (release build, -Werror) =="
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	@echo "== tests (AddressSanitizer + UndefinedBehaviorSanitizer) =="
 	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+# Every source and test file follows .clang-format; `make test` fails on one that does not.
+format: deps
+	@scripts/format.sh
+
+format-check: deps
+	@scripts/format.sh --check
 
 demo: build
 	@scripts/demo.sh $(BUILD)/loglathe

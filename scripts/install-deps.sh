@@ -3,9 +3,10 @@
 # Works on a fresh minimal Debian: runs apt-get directly as root, through sudo otherwise.
 set -eu
 
-# dpkg-dev (dpkg-shlibdeps) and man-db serve the package and man page checks of `make test`.
+# dpkg-dev (dpkg-shlibdeps) and man-db serve the package and man page checks of `make test`;
+# clang-format its formatting check.
 packages="g++ cmake make pkgconf libgtest-dev libargtable2-dev libstb-dev libre2-dev python3 util-linux time git
-          dpkg-dev man-db"
+          dpkg-dev man-db clang-format"
 
 missing=""
 for p in $packages; do

@@ -13,9 +13,9 @@ namespace loglathe {
 // Exit statuses of the command line.
 enum CommandLineStatus : int {
     kStatusOk = 0,
-    kStatusSetup = 129,       // help, no arguments, set-up failures
+    kStatusSetup = 129, // help, no arguments, set-up failures
     kStatusMissingValue = 130,
-    kStatusBadValue = 131,    // invalid integer, unexpected argument, verbosity out of range
+    kStatusBadValue = 131, // invalid integer, unexpected argument, verbosity out of range
     kStatusNoCommonRoot = 132,
     kStatusParseError = 128 + 6, // any other command-line error (printed)
 };

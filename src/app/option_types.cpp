@@ -32,7 +32,9 @@ void printOption(FILE* fp, const arg_hdr& hdr, const char* suffix) {
     arg_print_option(fp, hdr.shortopts, hdr.longopts, hdr.datatype, suffix);
 }
 
-void switchReset(void* parent) { static_cast<SwitchPair*>(parent)->count = 0; }
+void switchReset(void* parent) {
+    static_cast<SwitchPair*>(parent)->count = 0;
+}
 
 int switchScan(void* parent, const char*) {
     auto* self = static_cast<SwitchPair*>(parent);
@@ -61,7 +63,9 @@ void switchError(void* parent, FILE* fp, int error, const char*, const char* pro
     printOption(fp, self->hdr, "\n");
 }
 
-void listReset(void* parent) { static_cast<ValueList*>(parent)->count = 0; }
+void listReset(void* parent) {
+    static_cast<ValueList*>(parent)->count = 0;
+}
 
 int listScan(void* parent, const char* value) {
     auto* self = static_cast<ValueList*>(parent);
@@ -109,8 +113,8 @@ void listError(void* parent, FILE* fp, int error, const char* argval, const char
     }
 }
 
-ValueList* newValueList(const char* shortName, const char* longName, const char* datatype, const char* glossary,
-                        int minCount, int maxCount, std::vector<std::string>* dest) {
+ValueList* newValueList(const char* shortName, const char* longName, const char* datatype,
+                        const char* glossary, int minCount, int maxCount, std::vector<std::string>* dest) {
     if (maxCount < minCount)
         maxCount = minCount;
     std::size_t bytes = sizeof(ValueList) + static_cast<std::size_t>(maxCount) * sizeof(const char*);

@@ -30,11 +30,12 @@ TEST(RunSummary, BlocksInOrderWithWholeMegabytesAndSeconds) {
     totals.clockStart = 100;
     totals.clockEnd = 100 + 999999;
     const std::string rule(79, '-');
-    EXPECT_EQ(render(totals), rule + "\nReader summary\n- Files: 2\n- Messages: 7\n- Size: 0 MB\n" + rule +
-                                  "\nTransport protocol summary\n- Successful sessions: 0\n- Failed sessions: 1\n"
-                                  "- Unfinished sessions: 0\n" +
-                                  rule + "\nWriter summary\n- Files: 3\n- Messages: 5\n- Signals: 9\n" + rule +
-                                  "\nExecution time: 0 s\n" + rule + "\n");
+    EXPECT_EQ(render(totals),
+              rule + "\nReader summary\n- Files: 2\n- Messages: 7\n- Size: 0 MB\n" + rule +
+                  "\nTransport protocol summary\n- Successful sessions: 0\n- Failed sessions: 1\n"
+                  "- Unfinished sessions: 0\n" +
+                  rule + "\nWriter summary\n- Files: 3\n- Messages: 5\n- Signals: 9\n" + rule +
+                  "\nExecution time: 0 s\n" + rule + "\n");
 
     totals.bytes = 1048576;
     totals.clockEnd = 100 + 2500000;

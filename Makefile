@@ -1,9 +1,12 @@
 # Thin wrapper around CMake. `make test` and `make demo` are all a new user needs.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_RUNS  ?= -1
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build build-asan test demo bench clean
+.PHONY: all deps build build-asan test demo bench fuzz clean
 
 all: build
 
@@ -30,5 +33,14 @@ demo: build
 bench: build
 	@scripts/bench.sh $(BUILD)/loglathe
 
+# Builds the fuzz targets with clang, libFuzzer and the sanitizers, then runs each for FUZZ_SECONDS
+# or FUZZ_RUNS executions, whichever comes first (scripts/fuzz.sh says where findings go).
+fuzz:
+	@scripts/install-deps.sh --fuzz
+	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+		-DLOGLATHE_FUZZ=ON -DLOGLATHE_WERROR=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+	@scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_RUNS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -13,6 +13,7 @@
 #include "fuzz_support.h"
 #include "platform/byte_stream.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -23,6 +24,7 @@ namespace {
 constexpr std::size_t kMaxMessages = 512;
 constexpr std::size_t kPayloadsPerMessage = 6;
 constexpr std::size_t kRandomFrames = 64;
+constexpr uint32_t kMaxPayload = 8192;
 
 void fill(std::vector<uint8_t>& payload, std::size_t length, fuzz::Mixer& mixer) {
     payload.resize(length);
@@ -33,8 +35,11 @@ void fill(std::vector<uint8_t>& payload, std::size_t length, fuzz::Mixer& mixer)
 
 void decodeMessage(const MessageDb& db, DbMsgKey key, const DbMessage& message, fuzz::Mixer& mixer,
                    std::vector<uint8_t>& payload, DecodedMessage& out) {
+    // A declared length may be anything up to 2^32 - 1; payloads stay within what a transport
+    // protocol can deliver.
+    const uint32_t declared = std::min<uint32_t>(message.length, kMaxPayload);
     const std::size_t lengths[kPayloadsPerMessage] = {
-        message.length, 8, 64, 0, mixer.below(80), mixer.below(message.length + 9)};
+        declared, 8, 64, 0, mixer.below(80), mixer.below(declared + 9)};
     for (std::size_t length : lengths) {
         fill(payload, length, mixer);
         bool decoded = dbDecode(&db, key, payload, out);

@@ -221,9 +221,14 @@ def fast_packet(payload, channel):
 
 def container(items):
     out = b""
+    codes = {0: 0, 1: 1, 2: 2, 3: 3, 4: 4, 5: 5, 6: 6, 7: 7, 8: 8, 12: 9, 16: 10, 20: 11, 24: 12, 32: 13,
+             48: 14, 64: 15}
     for index, identifier, data in items:
-        # One item: index and DLC code, then the identifier and the data.
-        out += bytes([(index << 4) | len(data)]) + struct.pack("<H", identifier) + bytes(data)
+        # A standard data item: index (bits 7-5), DLC (bits 2-0 of byte 0 and bit 7 of byte 1), the
+        # 11-bit identifier (bits 2-0 of byte 1 and byte 2), then the data.
+        dlc = codes[len(data)]
+        out += bytes([(index << 5) | (dlc >> 1), ((dlc & 1) << 7) | ((identifier >> 8) & 7),
+                      identifier & 0xFF]) + bytes(data)
     return out
 
 
@@ -241,6 +246,10 @@ def tp_chain_seeds():
     write(folder, "mux-container", iso_tp(CONTAINER, container(
         [(0, 0x100, counting[:8]), (1, 0x100, counting[:4]), (2, 0x7E8, [3, 1, 2, 3]), (3, 0x600, [0, 1])]), 1))
     write(folder, "mux-j1939", iso_tp(J1939_CONTAINER, container([(0, 0x100, counting[:8])]), 3))
+    # A status item, then a container inside a container (an FD single frame of 12 bytes).
+    inner = container([(2, 0x100, counting[:8])])
+    write(folder, "mux-nested", iso_tp(CONTAINER, bytes([0x07, 0x00]) + container(
+        [(0, 0x600, [0x00, len(inner)] + list(inner) + [0] * (16 - 2 - len(inner)))]), 1))
     write(folder, "split-files", iso_tp(ISO_TP, counting[:30], 1)[:30] + b"\xE1" +
           iso_tp(ISO_TP, counting[:30], 1)[30:] + b"\xE0" + j1939(BAM_CM, BAM_DT, 32, counting[:12], 1))
     write(folder, "raw-and-other-buses", raw_frame(0x7E8, False, pad([2, 9, 9]), 1) +

@@ -55,7 +55,7 @@ BA_ "TransportProtocolType" BO_ 2564423921 "ISOTP";
 BA_ "TransportProtocolType" BO_ 1536 "MUXTP#2:3:1:4";
 )";
 
-// Fast packet on PGN 0x1F801, a MUX container on PGN 0xFF10 whose items go to channels 1, 2, 4 and
+// Fast packet on PGN 0x1F805, a MUX container on PGN 0xFF10 whose items go to channels 1, 2, 4 and
 // 3, and a message longer than a frame for J1939 TP transfers.
 constexpr std::string_view kJ1939Dbc = R"(VERSION ""
 BU_: Engine Nav
@@ -84,8 +84,8 @@ struct Identifier {
 constexpr Identifier kIdentifiers[] = {
     {0x7E8, false},     {0x600, false},     {0x100, false},     {0x18DA00F1, true}, // CAN database
     {0x18ECFF25, true}, {0x18EBFF25, true}, {0x1CEC1025, true}, {0x1CEB1025, true}, // TP.CM, TP.DT
-    {0x1CEC2510, true}, {0x09F80123, true}, {0x0CFF1033, true}, {0x18FEEB00, true},
-    {0x09F80155, true}, {0x0CFF1077, true}, {0x7E0, false},     {0x18EC0000, true},
+    {0x1CEC2510, true}, {0x09F80523, true}, {0x0CFF1033, true}, {0x18FEEB00, true},
+    {0x09F80555, true}, {0x0CFF1077, true}, {0x7E0, false},     {0x18EC0000, true},
     {0x18EB0000, true}, {0x1CECFF25, true}, {0x601, false},     {0x12345678, true},
 };
 

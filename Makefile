@@ -1,11 +1,14 @@
 # Thin wrapper around CMake. `make test` and `make demo` are all a new user needs.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_RUNS  ?= -1
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX     ?= /usr/local
 DESTDIR    ?=
 
-.PHONY: all deps build build-asan test format format-check demo bench install deb clean
+.PHONY: all deps build build-asan test format format-check demo bench install deb fuzz clean
 
 all: build
 
@@ -51,5 +54,14 @@ deb: build
 	@cp $(BUILD)/package/loglathe_*.deb .
 	@ls loglathe_*.deb
 
+# Builds the fuzz targets with clang, libFuzzer and the sanitizers, then runs each for FUZZ_SECONDS
+# or FUZZ_RUNS executions, whichever comes first (scripts/fuzz.sh says where findings go).
+fuzz:
+	@scripts/install-deps.sh --fuzz
+	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+		-DLOGLATHE_FUZZ=ON -DLOGLATHE_WERROR=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+	@scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_RUNS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) loglathe_*.deb
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) loglathe_*.deb

@@ -1,5 +1,6 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, and only those that are missing.
+# With `--fuzz`, also those of the fuzz build.
 # Works on a fresh minimal Debian: runs apt-get directly as root, through sudo otherwise.
 set -eu
 
@@ -7,6 +8,11 @@ set -eu
 # clang-format its formatting check.
 packages="g++ cmake make pkgconf libgtest-dev libargtable2-dev libstb-dev libre2-dev python3 util-linux time git
           dpkg-dev man-db clang-format"
+# `--fuzz`: also the compiler and runtimes of the fuzz build (`make fuzz`); the sanitizer and fuzzer
+# runtimes are only recommended by clang, so they are named here.
+if [ "${1:-}" = "--fuzz" ]; then
+    packages="$packages clang-14 libfuzzer-14-dev libclang-rt-14-dev"
+fi
 
 missing=""
 for p in $packages; do

@@ -142,7 +142,6 @@ void checkParse(std::vector<std::string>& words, Workspace& w) {
         FUZZ_CHECK(status == kStatusOk || status == kStatusSetup || status == kStatusMissingValue ||
                    status == kStatusBadValue || status == kStatusNoCommonRoot || status == kStatusParseError);
     }
-    runConfigFree(config);
 }
 
 } // namespace

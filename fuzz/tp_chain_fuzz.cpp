@@ -119,7 +119,7 @@ public:
         if (record.bus != kBusCan)
             return true;
         for (const auto& db : config_.canDbs.channel(record.channel))
-            dbDecode(db.get(), frameKey(db->busType, record.identifier, record.extended != 0), record.payload,
+            dbDecode(db.get(), frameKey(db->busType, record.identifier, record.extended), record.payload,
                      decoded_);
         return true;
     }
@@ -138,18 +138,18 @@ LogRecord nextFrame(uint8_t op, fuzz::ByteCursor& input, double timestamp) {
     std::size_t index = op & 0x1F;
     if (index < std::size(kIdentifiers)) {
         record.identifier = kIdentifiers[index].value;
-        record.extended = kIdentifiers[index].extended ? 1 : 0;
+        record.extended = kIdentifiers[index].extended;
     } else {
         uint32_t raw = uint32_t(input.integer(4));
-        record.extended = (raw >> 31) & 1;
+        record.extended = ((raw >> 31) & 1) != 0;
         record.identifier = raw & (record.extended ? 0x1FFFFFFFu : 0x7FFu);
     }
     uint8_t meta = input.byte();
     record.channel = uint8_t((meta & 3) + 1);
-    static constexpr int32_t kBusKinds[8] = {kBusCan, kBusCan, kBusCan,       kBusCan,
-                                             kBusCan, kBusLin, kBusMuxStatus, 0};
+    static constexpr BusKind kBusKinds[8] = {kBusCan, kBusCan, kBusCan,       kBusCan,
+                                             kBusCan, kBusLin, kBusMuxStatus, kBusNone};
     record.bus = kBusKinds[(meta >> 2) & 7];
-    record.fd = (meta >> 5) & 1;
+    record.fd = ((meta >> 5) & 1) != 0;
     uint8_t lengthCode = input.byte();
     std::size_t length = (lengthCode & 0x80) ? (lengthCode & 0x7F) % 65 : 8;
     std::span<const uint8_t> bytes = input.bytes(length);
@@ -189,6 +189,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     TpSummary summary = tpManagerSummary(*chain->manager);
     FUZZ_CHECK(summary.unfinished == chain->manager->openSessions());
-    tpChainFree(chain);
     return 0;
 }

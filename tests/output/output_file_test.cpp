@@ -20,7 +20,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 TEST(OutputFile, WritesHeaderWithNamesUnalteredAndRowsInFixedPoint) {
     TempDir dir;
-    auto file = outputFileCreate(dir.root() + "engine", {"EngineSpeed", "Coolant,Temp"});
+    auto fs = fsCreate(dir.root());
+    auto file = outputFileCreate(*fs, "engine", {"EngineSpeed", "Coolant,Temp"});
     ASSERT_TRUE(file);
     EXPECT_EQ(file->path(), dir.root() + "engine.csv");
     const double row[] = {1250.5, kNaN};
@@ -35,7 +36,8 @@ TEST(OutputFile, WritesHeaderWithNamesUnalteredAndRowsInFixedPoint) {
 
 TEST(OutputFile, RefusesRowWhoseValueCountDiffersFromItsColumns) {
     TempDir dir;
-    auto file = outputFileCreate(dir.root() + "one", {"A"});
+    auto fs = fsCreate(dir.root());
+    auto file = outputFileCreate(*fs, "one", {"A"});
     ASSERT_TRUE(file);
     const double two[] = {1.0, 2.0};
     EXPECT_FALSE(file->writeRow(two, 1.0));
@@ -49,6 +51,7 @@ TEST(OutputFile, RefusesRowWhoseValueCountDiffersFromItsColumns) {
 
 TEST(OutputFile, ManyValuesFormatLikeFewValuesExtended) {
     TempDir dir;
+    auto fs = fsCreate(dir.root());
     std::vector<std::string> names;
     std::vector<double> values;
     std::string expected = "1.500000";
@@ -59,7 +62,7 @@ TEST(OutputFile, ManyValuesFormatLikeFewValuesExtended) {
         std::snprintf(number, sizeof number, ",%f", i * 0.25 - 1.0);
         expected += number;
     }
-    auto file = outputFileCreate(dir.root() + "wide", names);
+    auto file = outputFileCreate(*fs, "wide", names);
     ASSERT_TRUE(file);
     EXPECT_TRUE(file->writeRow(values, 1.5));
     file.reset();
@@ -69,6 +72,7 @@ TEST(OutputFile, ManyValuesFormatLikeFewValuesExtended) {
 
 TEST(OutputFile, GrowsTheRowBufferForValuesOfHugeMagnitude) {
     TempDir dir;
+    auto fs = fsCreate(dir.root());
     std::vector<std::string> names;
     std::vector<double> values;
     // Nineteen significant digits, then zeros up to the 309 integer digits.
@@ -80,7 +84,7 @@ TEST(OutputFile, GrowsTheRowBufferForValuesOfHugeMagnitude) {
         expected += ",";
         expected += number;
     }
-    auto file = outputFileCreate(dir.root() + "huge", names);
+    auto file = outputFileCreate(*fs, "huge", names);
     ASSERT_TRUE(file);
     EXPECT_TRUE(file->writeRow(values, 2.0));
     const double small[20] = {0.5};
@@ -95,13 +99,14 @@ TEST(OutputFile, GrowsTheRowBufferForValuesOfHugeMagnitude) {
 
 TEST(OutputFile, BuildsHeaderLongerThanTheInitialBuffer) {
     TempDir dir;
+    auto fs = fsCreate(dir.root());
     std::vector<std::string> names;
     std::string expected = "t";
     for (int i = 0; i < 300; ++i) {
         names.push_back("Signal" + std::to_string(i));
         expected += ",Signal" + std::to_string(i);
     }
-    auto file = outputFileCreate(dir.root() + "long", names);
+    auto file = outputFileCreate(*fs, "long", names);
     ASSERT_TRUE(file);
     EXPECT_EQ(file->columnCount(), 300u);
     file.reset();
@@ -110,13 +115,14 @@ TEST(OutputFile, BuildsHeaderLongerThanTheInitialBuffer) {
 
 TEST(OutputFile, TruncatesAnOlderFileAndAppendsWithoutHeaderWhenReopened) {
     TempDir dir;
+    auto fs = fsCreate(dir.root());
     {
         std::FILE* old = std::fopen((dir.root() + "f.csv").c_str(), "wb");
         ASSERT_TRUE(old);
         std::fputs("left over from an earlier run\n", old);
         std::fclose(old);
     }
-    auto file = outputFileCreate(dir.root() + "f", {"A"});
+    auto file = outputFileCreate(*fs, "f", {"A"});
     ASSERT_TRUE(file);
     const double first[] = {1.0};
     EXPECT_TRUE(file->writeRow(first, 10.0));
@@ -132,12 +138,14 @@ TEST(OutputFile, TruncatesAnOlderFileAndAppendsWithoutHeaderWhenReopened) {
 
 TEST(OutputFile, CreationFailsInAMissingFolder) {
     TempDir dir;
-    EXPECT_FALSE(outputFileCreate(dir.root() + "no/such/folder/f", {"A"}));
+    auto fs = fsCreate(dir.root());
+    EXPECT_FALSE(outputFileCreate(*fs, "no/such/folder/f", {"A"}));
 }
 
 TEST(OutputFile, ReportsAndRemembersAWriteBeyondTheFileSizeLimit) {
     TempDir dir;
-    auto file = outputFileCreate(dir.root() + "big", {"A", "B"});
+    auto fs = fsCreate(dir.root());
+    auto file = outputFileCreate(*fs, "big", {"A", "B"});
     ASSERT_TRUE(file);
     bool allWritten = true;
     {

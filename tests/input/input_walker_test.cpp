@@ -274,7 +274,8 @@ TEST_F(InputWalkerTest, OpenCloseAndRemoveFailuresOfTheFileSystem) {
     fs.failStat.insert("d/e.txt");
     options.deleteConverted = true;
     DiagCapture capture;
-    EXPECT_EQ(walk({"d"}, &fs), kWalkFileFailed);
+    // The file that could not be examined is skipped, and the result says so.
+    EXPECT_EQ(walk({"d"}, &fs), kWalkFileFailed | kWalkQueryFailed);
     std::string diag = capture.take();
     EXPECT_EQ(countLines(diag, " E Could not open input file d/a.txt\n"), 1) << diag;
     EXPECT_EQ(countLines(diag, " E Could not close input file after conversion: d/b.txt\n"), 1) << diag;
@@ -299,10 +300,11 @@ TEST_F(InputWalkerTest, AnInputThatCannotBeQueriedEndsTheWalk) {
     EXPECT_EQ(countLines(capture.take(), " F Could not query b.txt for information\n"), 1);
     EXPECT_TRUE(sink.calls.empty());
 
-    // Without the "_out" decision the same failure only skips the input.
+    // Without the "_out" decision the same failure skips the input; the walk goes on, and its result
+    // says that an input could not be queried.
     options.noAppendRoot = true;
     DiagCapture again;
-    EXPECT_EQ(walk({"b.txt", "a.txt"}, &fs), kWalkOk);
+    EXPECT_EQ(walk({"b.txt", "a.txt"}, &fs), kWalkQueryFailed);
     EXPECT_EQ(countLines(again.take(), " F Error during stat of b.txt, exiting\n"), 1);
     EXPECT_EQ(startedPaths(), Paths{"a.txt"});
 }

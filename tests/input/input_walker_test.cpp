@@ -1,11 +1,13 @@
 #include "input/input_walker.h"
 
 #include "log_text.h"
+#include "support/fault_file_system.h"
 #include "support/recording_sink.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -288,6 +290,38 @@ TEST_F(InputWalkerTest, OpenCloseAndRemoveFailuresOfTheFileSystem) {
     EXPECT_TRUE(in.exists("d/c.txt"));
     EXPECT_EQ(startedPaths(), (Paths{"d/b.txt", "d/c.txt"}));
     EXPECT_EQ(files, 3u); // the unopenable file is counted, the one that could not be examined is not
+}
+
+TEST_F(InputWalkerTest, AReadErrorFailsTheInputKeepsItAndEndsTheSession) {
+    LogHeaderText h;
+    h.session = "1";
+    h.split = "1";
+    in.write("d/a.txt", logText({"55.250;0;A1;2;0102", "55.500;0;A2;2;0304"}, h));
+    in.write("d/b.txt", smallLog("1", "2", 0xB));
+    options.deleteConverted = true;
+    options.bufferSize = 16;
+    // A fault-free walk of a.txt alone counts its reads; the walk below fails the one before the last,
+    // which holds the end of the second record's line.
+    test::FaultPlan clean;
+    {
+        test::FaultFileSystem counting(in.root(), clean);
+        options.deleteConverted = false;
+        ASSERT_EQ(walk({"d/a.txt"}, &counting), kWalkOk);
+        options.deleteConverted = true;
+    }
+    sink = RecordingSink();
+    test::FaultPlan plan{test::FaultKind::Read, clean.count(test::FsOperation::Read) - 1, EIO};
+    test::FaultFileSystem fs(in.root(), plan);
+    DiagCapture capture;
+    EXPECT_EQ(walk({"d"}, &fs), kWalkFileFailed);
+    std::string diag = capture.take();
+    EXPECT_EQ(countLines(diag, " E Could not read input file d/a.txt\n"), 1) << diag;
+    EXPECT_EQ(countLines(diag, " E Error during conversion of d/a.txt\n"), 1) << diag;
+    EXPECT_TRUE(in.exists("d/a.txt"));
+    EXPECT_FALSE(in.exists("d/b.txt"));
+    // The next split does not continue the failed one.
+    EXPECT_EQ(sink.calls, (Paths{"start d/a.txt", "record A1 1709251195.250 2", "end d/a.txt",
+                                 "start d/b.txt", "record B 1709251195.250 2", "end d/b.txt"}));
 }
 
 TEST_F(InputWalkerTest, AnInputThatCannotBeQueriedEndsTheWalk) {

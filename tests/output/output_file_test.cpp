@@ -1,10 +1,12 @@
 #include "output/output_file.h"
 
 #include "resource_limits.h"
+#include "support/fault_file_system.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -160,6 +162,87 @@ TEST(OutputFile, ReportsAndRemembersAWriteBeyondTheFileSizeLimit) {
     EXPECT_FALSE(allWritten);
     EXPECT_TRUE(file->failed());
     EXPECT_FALSE(file->close());
+    // Cut back to the last row that reached the file whole.
+    std::string content = readFile(dir.root() + "big.csv");
+    ASSERT_GT(content.size(), 4u);
+    EXPECT_LE(content.size(), 4096u);
+    EXPECT_EQ(content.back(), '\n');
+    std::string whole = "t,A,B\n";
+    for (int i = 0; whole.size() < content.size(); ++i)
+        whole += std::to_string(1706659200 + i) + ".000000,1.000000,2.000000\n";
+    EXPECT_EQ(content, whole);
+}
+
+// Rows of 2 values at 1706659200 + i, as the file writes them.
+std::string rowsText(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += std::to_string(1706659200 + i) + ".000000,1.000000,2.000000\n";
+    return text;
+}
+
+TEST(OutputFile, AShortWriteCutsTheFileBackToItsLastCompleteRowAndEndsIt) {
+    TempDir dir;
+    test::FaultPlan plan{test::FaultKind::ShortWrite, 1, ENOSPC};
+    test::FaultFileSystem fs(dir.root(), plan);
+    auto file = outputFileCreate(fs, "f", {"A", "B"});
+    ASSERT_TRUE(file);
+    const double row[] = {1.0, 2.0};
+    int accepted = 0;
+    // Rows are written a few kilobytes at a time; the first write passes half of its bytes on.
+    while (file->writeRow(row, 1706659200.0 + accepted))
+        ++accepted;
+    EXPECT_GT(accepted, 50);
+    EXPECT_TRUE(plan.fired);
+    EXPECT_TRUE(file->failed());
+    std::string content = readFile(dir.root() + "f.csv");
+    std::string whole = "t,A,B\n" + rowsText(accepted + 1);
+    EXPECT_GT(content.size(), whole.size() / 2 - 40);
+    EXPECT_LE(content.size(), whole.size() / 2);
+    EXPECT_EQ(content, whole.substr(0, content.size()));
+    EXPECT_EQ(content.back(), '\n');
+    // Later rows would follow a gap: the file takes none, also after another write would succeed.
+    EXPECT_FALSE(file->writeRow(row, 1706659300.0));
+    EXPECT_FALSE(file->flush());
+    EXPECT_FALSE(file->close());
+    EXPECT_EQ(readFile(dir.root() + "f.csv"), content);
+    EXPECT_EQ(plan.count(test::FsOperation::Write), 1u);
+}
+
+TEST(OutputFile, AFailedFirstWriteLeavesAnEmptyFile) {
+    TempDir dir;
+    test::FaultPlan plan{test::FaultKind::Write, 1, EIO};
+    test::FaultFileSystem fs(dir.root(), plan);
+    auto file = outputFileCreate(fs, "f", {"A", "B"});
+    ASSERT_TRUE(file);
+    const double row[] = {1.0, 2.0};
+    EXPECT_TRUE(file->writeRow(row, 1706659200.0)); // still in the buffer
+    EXPECT_FALSE(file->close());
+    EXPECT_TRUE(file->failed());
+    EXPECT_EQ(readFile(dir.root() + "f.csv"), "");
+}
+
+TEST(OutputFile, AFailedReopenEndsTheFileUnlessDescriptorsRanShort) {
+    TempDir dir;
+    test::FaultPlan plan{test::FaultKind::Open, 2, EMFILE};
+    test::FaultFileSystem fs(dir.root(), plan);
+    auto file = outputFileCreate(fs, "f", {"A"});
+    ASSERT_TRUE(file);
+    const double row[] = {1.0};
+    EXPECT_TRUE(file->writeRow(row, 1.0));
+    EXPECT_TRUE(file->close());
+    // Out of descriptors: the caller may close others and try again.
+    EXPECT_FALSE(file->reopen());
+    EXPECT_FALSE(file->failed());
+    ASSERT_TRUE(file->reopen());
+    EXPECT_TRUE(file->writeRow(row, 2.0));
+    EXPECT_TRUE(file->close());
+    // Any other failure ends the file: a row taken later would follow a gap.
+    plan = test::FaultPlan{test::FaultKind::Open, 1, EACCES};
+    EXPECT_FALSE(file->reopen());
+    EXPECT_TRUE(file->failed());
+    EXPECT_FALSE(file->writeRow(row, 3.0));
+    EXPECT_EQ(readFile(dir.root() + "f.csv"), "t,A\n1.000000,1.000000\n2.000000,1.000000\n");
 }
 
 } // namespace

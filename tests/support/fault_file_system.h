@@ -30,6 +30,9 @@ const char* nameOf(FaultKind kind);
 const char* nameOf(FsOperation operation);
 
 struct FaultPlan {
+    FaultPlan() = default; // fails nothing, only counts
+    FaultPlan(FaultKind kind, uint64_t nth, int error) : kind(kind), nth(nth), error(error) {}
+
     FaultKind kind = FaultKind::Open;
     uint64_t nth = 0; // 1: the first operation of the kind; 0: fail nothing
     int error = 0;

@@ -323,11 +323,14 @@ int parseErrorStatus(const OptionTable& table, const std::vector<ParseError>& er
 constexpr int kVerbosityLevels[] = {kDiagNone, kDiagFatal, kDiagError, kDiagWarning, kDiagInfo, kDiagInfo};
 
 bool createFileSystems(RunConfig& config) {
-    config.inputRoot = fsCreate(config.commonRoot);
+    auto make = [&config](std::string_view root) {
+        return config.makeFileSystem ? config.makeFileSystem(root) : fsCreate(root);
+    };
+    config.inputRoot = make(config.commonRoot);
     if (!config.inputRoot)
         return false;
     if (config.outputDirs.size() == 1) {
-        config.separateOutputRoot = fsCreate(config.outputDirs.front());
+        config.separateOutputRoot = make(config.outputDirs.front());
         if (!config.separateOutputRoot) {
             diagLog(kDiagError, "Invalid output path: %s", config.outputDirs.front().c_str());
             return false;

@@ -8,13 +8,18 @@
 #include "platform/file_system.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace loglathe {
 
 struct RunConfig;
+
+// Makes the file system of a root folder (a path ending in "/"); null when it is no folder.
+using FileSystemFactory = std::function<std::unique_ptr<FileSystem>(std::string_view root)>;
 
 // Operations through which the database-options module takes part in the command line without the
 // front end knowing its options. Any of them may be null.
@@ -53,6 +58,8 @@ struct RunConfig {
     bool pgnSrcMerge = false;
     bool pgnDstMerge = true;
     bool dbDump = false;
+    // Makes inputRoot and separateOutputRoot; empty: fsCreate, the disk.
+    FileSystemFactory makeFileSystem;
 
     // The output directory's file system, or the input root when none was given.
     FileSystem* outputRoot() const { return separateOutputRoot ? separateOutputRoot.get() : inputRoot.get(); }

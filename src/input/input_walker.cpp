@@ -82,6 +82,7 @@ private:
     uint64_t filesDone_ = 0; // for the observer only
     uint64_t bytesDone_ = 0;
     FileInfo previous_;
+    bool previousFailed_ = false; // the sink did not take all of the previous file
     LogRecord record_;
     std::vector<FolderId> descent_;
 };
@@ -106,9 +107,10 @@ int Walker::run(const std::vector<std::string>& names) {
 
 int Walker::walkPath(const std::string& name, const std::string& outputName) {
     PathInfo info;
+    // An entry that cannot be queried is skipped, and the result says an input could not be queried.
     if (!fsStat(inputRoot_, name, info)) {
         diagLog(kDiagFatal, "Error during stat of %.*s, exiting", nameLength(name), name.data());
-        return kWalkOk;
+        return kWalkQueryFailed;
     }
     switch (info.kind) {
     case PathKind::Missing:
@@ -203,12 +205,17 @@ int Walker::convert(const std::string& name, const std::string& outputName) {
     bool repeated = false;
     const bool continuation = continuesPrevious(info, repeated);
     previous_ = info;
+    previousFailed_ = false;
     if (repeated) {
         reader.reset();
         streamClose(stream);
         return kWalkOk;
     }
-    return feedSink(name, stream, reader, info, continuation);
+    int result = feedSink(name, stream, reader, info, continuation);
+    // The files of a failed input end with what it could write; a next split must not go on in them
+    // behind the gap, so it starts files of its own.
+    previousFailed_ = result != kWalkOk;
+    return result;
 }
 
 // The input file as a stream, buffered as the options ask; null (logged) when it cannot be had.
@@ -228,8 +235,9 @@ std::unique_ptr<ByteStream> Walker::openInput(const std::string& name) {
     return stream;
 }
 
-// Whether a file continues the previous one: same logger and session, split equal or one higher.
-// `repeated` tells a file of the previous one's very logger, session and split (logged).
+// Whether a file continues the previous one: same logger and session, split equal or one higher, and
+// the previous one converted. `repeated` tells a file of the previous one's very logger, session and
+// split (logged).
 bool Walker::continuesPrevious(const FileInfo& info, bool& repeated) const {
     repeated = false;
     if (previous_.loggerId.empty())
@@ -239,7 +247,8 @@ bool Walker::continuesPrevious(const FileInfo& info, bool& repeated) const {
     if (repeated)
         diagLog(kDiagWarning, "Repeated input file (%s, %08u, %08u)", info.loggerId.c_str(), info.session,
                 info.split);
-    return sameSession && (info.split == previous_.split || info.split == previous_.split + 1);
+    return sameSession && !previousFailed_ &&
+           (info.split == previous_.split || info.split == previous_.split + 1);
 }
 
 // One onFileStart, the records while the sink accepts them, one onFileEnd; then the file is closed
@@ -257,6 +266,11 @@ int Walker::feedSink(const std::string& name, std::unique_ptr<ByteStream>& strea
             }
             if (recordCount_ % kWalkAdvanceStride == 0)
                 reportAdvance(streamTell(stream.get()));
+        }
+        // The reader stops at a read error as at the end of the file; the stream tells which.
+        if (ok && streamFailed(stream.get())) {
+            diagLog(kDiagError, "Could not read input file %.*s", nameLength(name), name.data());
+            ok = false;
         }
     } else {
         diagLog(kDiagError, "Error on new file");

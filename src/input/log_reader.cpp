@@ -132,6 +132,9 @@ std::size_t copyWithoutCarriageReturns(const uint8_t* from, std::size_t size, ch
 
 std::size_t TextLogReader::readLine() {
     std::size_t length = useView_ ? readLineFromView() : readLineByBytes();
+    // A line that a read error cut short is no line of the file: the data ends before it.
+    if (length > 0 && line_[length - 1] != '\n' && streamFailed(&stream_))
+        length = 0;
     line_[length] = '\0';
     return length;
 }

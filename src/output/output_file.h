@@ -3,15 +3,21 @@
 // message, the time stamp first, every number in stb_sprintf's "%f" (six decimals, "NaN", "Inf").
 // Names are written unaltered (no quoting); lines end in a single line feed.
 //
+// The file is opened through a FileSystem and collects its lines in a buffer of its own, which it
+// hands to the stream in pieces of a few kilobytes, so that a row costs no system call and the
+// answer of each write tells exactly what reached the file. A write that fails or stops short cuts
+// the file back to its last complete line, and the file then takes no more rows: what it holds is
+// always the header and the first rows, complete. Such a failure is answered false and remembered
+// (failed()).
+//
 // The file keeps its path and column names after its handle is closed, so that the writer can
 // reopen it for appending when it needs the file again in the same run; reopening writes no second
-// header. Write errors are answered false and also remembered (failed()), including those that
-// buffered output only reveals when it flushes or closes.
+// header.
 
 #include "output/text_buffer.h"
+#include "platform/file_system.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <span>
 #include <string>
@@ -30,41 +36,47 @@ public:
     const std::string& path() const { return path_; }
     const std::vector<std::string>& columns() const { return columns_; }
     uint32_t columnCount() const { return static_cast<uint32_t>(columns_.size()); }
-    bool isOpen() const { return handle_ != nullptr; }
-    // True once any header, row, flush or close has failed.
+    bool isOpen() const { return stream_ != nullptr; }
+    // True once the header, a row, a write or the close has failed; such a file takes no more rows.
     bool failed() const { return failed_; }
 
-    // Formats one row into the reused buffer and hands it to the file with one write. False when the
-    // file is closed, when the value count differs from the column count (nothing written), or when
-    // the write failed.
+    // Formats one row behind the lines not yet written, and writes them when they fill the buffer.
+    // False when the file is closed or failed, when the value count differs from the column count
+    // (nothing written), or when the write failed.
     bool writeRow(std::span<const double> values, double timestamp);
-    // Pushes buffered rows to the operating system; false on a write error.
+    // Hands every line not yet written to the operating system; false when the file failed.
     bool flush();
-    // Closes the handle (flushing it) and gives the row buffer back; false when that failed. A closed
-    // file answers true.
+    // Writes what is left, closes the handle and gives the buffer back; false when the file failed.
+    // A closed file answers true. Does not use the file system.
     bool close();
     // Opens the file again for appending after close(). False (errno set by the open) when it cannot
-    // be opened; true when it is open already.
+    // be opened, which fails the file unless descriptors ran short (EMFILE, ENFILE); true when it is
+    // open already. The file system must still exist.
     bool reopen();
 
 private:
-    friend std::unique_ptr<OutputFile> outputFileCreate(std::string_view, std::vector<std::string>);
-    OutputFile(std::string path, std::vector<std::string> columns, std::FILE* handle);
+    friend std::unique_ptr<OutputFile> outputFileCreate(FileSystem&, std::string_view,
+                                                        std::vector<std::string>);
+    OutputFile(FileSystem& root, std::string relativePath, std::vector<std::string> columns);
 
     bool formatRow(std::span<const double> values, double timestamp);
     bool writeBuffer();
+    void cutBack(std::size_t reached);
 
+    FileSystem& root_;
+    std::string relativePath_;
     std::string path_;
     std::vector<std::string> columns_;
-    std::FILE* handle_;
-    TextBuffer rowBuffer_;
+    std::unique_ptr<ByteStream> stream_;
+    TextBuffer buffer_;    // complete lines not yet written
+    uint64_t written_ = 0; // bytes of complete lines in the file
     bool failed_ = false;
 };
 
-// Creates (or truncates) `pathWithoutExtension` + ".csv" and writes the header line with one write.
-// Null when the file cannot be opened (errno as left by the open) or memory is short. A header that
-// could not be written still gives a file, with failed() set.
-std::unique_ptr<OutputFile> outputFileCreate(std::string_view pathWithoutExtension,
+// Creates (or truncates) `relativePathWithoutExtension` + ".csv" below `root` and puts the header line
+// first in its buffer. Null when the file cannot be opened (errno as left by the open) or memory is
+// short. `root` must outlive every reopen().
+std::unique_ptr<OutputFile> outputFileCreate(FileSystem& root, std::string_view relativePathWithoutExtension,
                                              std::vector<std::string> columnNames);
 
 } // namespace loglathe

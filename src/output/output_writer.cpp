@@ -154,6 +154,12 @@ public:
 
     const WriterSummary& summary() const override { return summary_; }
 
+    bool closeFiles() override {
+        inputFailed_ = false;
+        closeAll();
+        return !inputFailed_;
+    }
+
     bool onFileStart(const FileInfo& info, bool continuation) override {
         inputFailed_ = false;
         if (continuation && options_.concat)
@@ -398,15 +404,13 @@ FileEntry* Writer::fileFor(const std::string& relativePath) {
 
     // Its result shows in the creation below.
     fsMakeDirs(root_, pathDirName(relativePath));
-    std::string fullPath;
-    fsJoin(root_, relativePath, fullPath);
     std::vector<std::string> columns;
     completeColumns(*decoded_.message, decoded_.values, columns);
 
     makeRoomForOneMore();
     std::unique_ptr<OutputFile> file;
     for (;;) {
-        file = outputFileCreate(fullPath, columns);
+        file = outputFileCreate(root_, relativePath, columns);
         if (file || (errno != EMFILE && errno != ENFILE) || !evictLeastRecentlyUsed())
             break;
     }
@@ -464,7 +468,8 @@ Binding Writer::bind(FileEntry& entry) {
 
 void Writer::writeRow(Binding& binding, double timestamp) {
     FileEntry& entry = *binding.entry;
-    if (!ensureOpen(entry)) {
+    // A failed file ends with its last complete row; rows behind a gap would not be the file's own.
+    if (entry.file->failed() || !ensureOpen(entry)) {
         reportWriteFailure(entry);
         return;
     }

@@ -38,6 +38,9 @@ struct WriterSummary {
 class OutputWriter : public MessageSink {
 public:
     virtual const WriterSummary& summary() const = 0;
+    // Closes every open file once the inputs are done; false (reported per file) when one of them
+    // failed on its last write or on closing.
+    virtual bool closeFiles() = 0;
 };
 
 // The file system and both tables must outlive the writer's use as a sink; its destruction (which

@@ -22,6 +22,11 @@ public:
     bool reserve(std::size_t capacity);
     // Empties the text; the capacity stays.
     void clear() { size_ = 0; }
+    // Drops the text from `size` on (a larger size changes nothing).
+    void cut(std::size_t size) {
+        if (size < size_)
+            size_ = size;
+    }
     // Empties the text and gives the memory back.
     void release();
     bool append(std::string_view text);

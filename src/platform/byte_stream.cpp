@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 #include <new>
+#include <unistd.h>
 
 namespace loglathe {
 
@@ -18,6 +19,9 @@ int64_t ByteStream::tell() {
 }
 int64_t ByteStream::seek(uint64_t, int) {
     return kStreamUnsupported;
+}
+int ByteStream::truncate(uint64_t) {
+    return static_cast<int>(kStreamUnsupported);
 }
 
 int streamClose(std::unique_ptr<ByteStream>& s) {
@@ -52,10 +56,12 @@ public:
 
 private:
     int64_t read(void* destination, std::size_t length) override {
-        if (kind_ == FileStreamKind::Write)
+        if (kind_ == FileStreamKind::Write || kind_ == FileStreamKind::Append)
             return kStreamUnsupported;
         std::size_t n = std::fread(destination, 1, length, file_);
         position_ += n;
+        if (n < length && std::ferror(file_))
+            failed_ = true;
         return static_cast<int64_t>(n);
     }
     int64_t write(const void* data, std::size_t length) override {
@@ -63,8 +69,21 @@ private:
             return kStreamUnsupported;
         std::size_t n = std::fwrite(data, 1, length, file_);
         position_ += n;
+        if (n < length)
+            failed_ = true;
         return static_cast<int64_t>(n);
     }
+    int truncate(uint64_t length) override {
+        if (kind_ == FileStreamKind::Read || !file_)
+            return -1;
+        if (std::fflush(file_) != 0 || ::ftruncate(::fileno(file_), static_cast<off_t>(length)) != 0)
+            return -1;
+        if (fseeko(file_, static_cast<off_t>(length), SEEK_SET) != 0)
+            return -1;
+        position_ = length;
+        return 0;
+    }
+    bool failed() const override { return failed_; }
     int64_t tell() override { return static_cast<int64_t>(ftello(file_)); }
     int64_t seek(uint64_t offset, int whence) override {
         if (whence < 0 || whence > 2)
@@ -88,6 +107,7 @@ private:
     FILE* file_;
     FileStreamKind kind_;
     uint64_t position_ = 0;
+    bool failed_ = false;
 };
 
 class BufferedReader final : public ByteStream {
@@ -141,8 +161,10 @@ private:
         if (streamSeek(inner(), target, kSeekSet) < 0)
             return static_cast<int64_t>(start_ + pos_);
         int64_t n = streamRead(inner(), buffer_.get(), capacity_);
-        if (n <= 0)
+        if (n <= 0) {
+            failed_ = failed_ || n < 0;
             return static_cast<int64_t>(start_ + pos_);
+        }
         start_ = target;
         pos_ = 0;
         fill_ = static_cast<std::size_t>(n);
@@ -156,6 +178,7 @@ private:
         }
         return 0;
     }
+    bool failed() const override { return failed_ || streamFailed(inner_ ? inner_.get() : borrowed_); }
 
     ByteStream* inner() { return inner_ ? inner_.get() : borrowed_; }
 
@@ -163,8 +186,10 @@ private:
     bool refill() {
         streamSeek(inner(), start_ + pos_, kSeekSet);
         int64_t n = streamRead(inner(), buffer_.get(), capacity_);
-        if (n <= 0)
+        if (n <= 0) {
+            failed_ = failed_ || n < 0;
             return false;
+        }
         start_ += pos_;
         pos_ = 0;
         fill_ = static_cast<std::size_t>(n);
@@ -178,6 +203,7 @@ private:
     std::size_t fill_ = 0;
     std::size_t pos_ = 0;
     uint64_t start_ = 0;
+    bool failed_ = false;
 };
 
 std::unique_ptr<uint8_t[]> allocateBuffer(std::size_t size, std::size_t& capacity) {
@@ -190,13 +216,15 @@ std::unique_ptr<uint8_t[]> allocateBuffer(std::size_t size, std::size_t& capacit
 } // namespace
 
 std::unique_ptr<ByteStream> fileStreamOpen(const char* path, FileStreamKind kind) {
-    static const char* const kModes[] = {"rb", "wb", "r+b"};
+    static const char* const kModes[] = {"rb", "wb", "r+b", "ab"};
     const auto index = static_cast<std::size_t>(kind);
     if (!path || index >= std::size(kModes))
         return nullptr;
     FILE* file = std::fopen(path, kModes[index]);
     if (!file)
         return nullptr;
+    if (kind != FileStreamKind::Read)
+        std::setvbuf(file, nullptr, _IONBF, 0);
     return std::make_unique<FileStream>(file, kind);
 }
 

@@ -4,7 +4,8 @@
 //
 // Callers use the stream*() functions; the virtual operations behind them are for implementations
 // only. Operations a stream does not support answer -2 (the base-class defaults). Failures are
-// results; nothing here writes a diagnostic. Close a stream with streamClose(): it answers 0 on
+// results; nothing here writes a diagnostic. A read answers 0 both at the end of the data and on a
+// read error; streamFailed() tells the two apart. Close a stream with streamClose(): it answers 0 on
 // success and then releases the object; on failure the object stays with the caller, who may only
 // destroy it.
 
@@ -44,15 +45,21 @@ protected:
     virtual int64_t seek(uint64_t offset, int whence);
     // 0 on success. After a successful close the stream must not be used except to destroy it.
     virtual int close() { return 0; }
+    // Cuts the data to `length` bytes and stands at its end; 0 on success.
+    virtual int truncate(uint64_t length);
+    // True once a read or write of this stream (or of a stream below it) has failed.
+    virtual bool failed() const { return false; }
 
     friend int64_t streamRead(ByteStream* s, void* destination, std::size_t length);
     friend int64_t streamWrite(ByteStream* s, const void* data, std::size_t length);
     friend int64_t streamTell(ByteStream* s);
     friend int64_t streamSeek(ByteStream* s, uint64_t offset, int whence);
     friend int streamClose(std::unique_ptr<ByteStream>& s);
+    friend int streamTruncate(ByteStream* s, uint64_t length);
+    friend bool streamFailed(const ByteStream* s);
 };
 
-enum class FileStreamKind : int { Read = 0, Write = 1, ReadWrite = 2 };
+enum class FileStreamKind : int { Read = 0, Write = 1, ReadWrite = 2, Append = 3 };
 
 // The calls every user of a stream makes. A null stream answers -2 (-1 from streamSize, 0 from
 // streamClose).
@@ -68,13 +75,24 @@ inline int64_t streamTell(ByteStream* s) {
 inline int64_t streamSeek(ByteStream* s, uint64_t offset, int whence) {
     return s ? s->seek(offset, whence) : kStreamUnsupported;
 }
+// Cuts the data to `length` bytes; 0 on success, negative when it failed or is not supported.
+inline int streamTruncate(ByteStream* s, uint64_t length) {
+    return s ? s->truncate(length) : static_cast<int>(kStreamUnsupported);
+}
+// Whether a read or write has failed; a read that answered 0 is the end of the data when not.
+inline bool streamFailed(const ByteStream* s) {
+    return s && s->failed();
+}
 // On success the stream is released (the pointer becomes null).
 int streamClose(std::unique_ptr<ByteStream>& s);
 // Total length; the position is left where it was.
 int64_t streamSize(ByteStream* s);
 
-// Opens a file: kind Read "rb", Write "wb" (created or truncated), ReadWrite "r+b". Null when the
-// path is null, the kind is none of these, or the file cannot be opened.
+// Opens a file: kind Read "rb", Write "wb" (created or truncated), ReadWrite "r+b", Append "ab"
+// (created when missing, every write at the end). Null (errno as the open left it) when the path is
+// null, the kind is none of these, or the file cannot be opened. Writes are not buffered: each write
+// goes to the operating system at once, so that its answer tells what reached the file; callers
+// write whole buffers.
 std::unique_ptr<ByteStream> fileStreamOpen(const char* path, FileStreamKind kind);
 
 // A read-only stream served from a buffer of `size` rounded up to a multiple of 8 bytes, refilled

@@ -79,9 +79,10 @@ std::unique_ptr<ByteStream> DiskFileSystem::open(std::string_view fullPath, unsi
     bool write = flags & kFsWrite;
     if (!read && !write)
         return nullptr;
-    FileStreamKind kind = read && write ? FileStreamKind::ReadWrite
-                          : read        ? FileStreamKind::Read
-                                        : FileStreamKind::Write;
+    FileStreamKind kind = read && write              ? FileStreamKind::ReadWrite
+                          : read                     ? FileStreamKind::Read
+                          : (flags & kFsAppend) != 0 ? FileStreamKind::Append
+                                                     : FileStreamKind::Write;
     return fileStreamOpen(terminated(fullPath).c_str(), kind);
 }
 

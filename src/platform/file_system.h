@@ -37,9 +37,11 @@ struct DirEntry {
 // Entries by name, in byte order of the names (as strcmp orders them).
 using DirListing = std::map<std::string, DirEntry>;
 
-// Access flags of open().
+// Access flags of open(). kFsAppend with kFsWrite: every write goes to the end of the file, which is
+// created when missing and never truncated.
 constexpr unsigned kFsRead = 1;
 constexpr unsigned kFsWrite = 2;
+constexpr unsigned kFsAppend = 4;
 
 class FileSystem {
 public:
@@ -59,7 +61,8 @@ protected:
     // Makes one directory with permissions 0700; an existing one is a failure.
     virtual bool makeDir(std::string_view fullPath);
     virtual bool remove(std::string_view fullPath);
-    // kFsRead: read-only stream; kFsWrite: write stream (created or truncated); both: read-write.
+    // kFsRead: read-only stream; kFsWrite: write stream (created or truncated), or with kFsAppend
+    // appending; read and write: read-write. Null (errno set) when it cannot be opened.
     virtual std::unique_ptr<ByteStream> open(std::string_view fullPath, unsigned flags);
 
 private:
@@ -92,7 +95,7 @@ std::unique_ptr<FileSystem> fsCreateAtWorkingDir();
 
 // The operations on root + relativePath. A path that does not exist is a successful stat with
 // PathKind::Missing; fsList adds the files and folders of a directory (not "." and "..") and nothing
-// when it cannot be read; fsOpen takes kFsRead, kFsWrite or both.
+// when it cannot be read; fsOpen takes kFsRead, kFsWrite (optionally with kFsAppend) or both.
 bool fsStat(FileSystem& fs, std::string_view relativePath, PathInfo& info);
 void fsList(FileSystem& fs, std::string_view relativePath, DirListing& listing);
 bool fsRemove(FileSystem& fs, std::string_view relativePath);

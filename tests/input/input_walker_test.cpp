@@ -1,11 +1,13 @@
 #include "input/input_walker.h"
 
 #include "log_text.h"
+#include "support/fault_file_system.h"
 #include "support/recording_sink.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -274,7 +276,8 @@ TEST_F(InputWalkerTest, OpenCloseAndRemoveFailuresOfTheFileSystem) {
     fs.failStat.insert("d/e.txt");
     options.deleteConverted = true;
     DiagCapture capture;
-    EXPECT_EQ(walk({"d"}, &fs), kWalkFileFailed);
+    // The file that could not be examined is skipped, and the result says so.
+    EXPECT_EQ(walk({"d"}, &fs), kWalkFileFailed | kWalkQueryFailed);
     std::string diag = capture.take();
     EXPECT_EQ(countLines(diag, " E Could not open input file d/a.txt\n"), 1) << diag;
     EXPECT_EQ(countLines(diag, " E Could not close input file after conversion: d/b.txt\n"), 1) << diag;
@@ -289,6 +292,38 @@ TEST_F(InputWalkerTest, OpenCloseAndRemoveFailuresOfTheFileSystem) {
     EXPECT_EQ(files, 3u); // the unopenable file is counted, the one that could not be examined is not
 }
 
+TEST_F(InputWalkerTest, AReadErrorFailsTheInputKeepsItAndEndsTheSession) {
+    LogHeaderText h;
+    h.session = "1";
+    h.split = "1";
+    in.write("d/a.txt", logText({"55.250;0;A1;2;0102", "55.500;0;A2;2;0304"}, h));
+    in.write("d/b.txt", smallLog("1", "2", 0xB));
+    options.deleteConverted = true;
+    options.bufferSize = 16;
+    // A fault-free walk of a.txt alone counts its reads; the walk below fails the one before the last,
+    // which holds the end of the second record's line.
+    test::FaultPlan clean;
+    {
+        test::FaultFileSystem counting(in.root(), clean);
+        options.deleteConverted = false;
+        ASSERT_EQ(walk({"d/a.txt"}, &counting), kWalkOk);
+        options.deleteConverted = true;
+    }
+    sink = RecordingSink();
+    test::FaultPlan plan{test::FaultKind::Read, clean.count(test::FsOperation::Read) - 1, EIO};
+    test::FaultFileSystem fs(in.root(), plan);
+    DiagCapture capture;
+    EXPECT_EQ(walk({"d"}, &fs), kWalkFileFailed);
+    std::string diag = capture.take();
+    EXPECT_EQ(countLines(diag, " E Could not read input file d/a.txt\n"), 1) << diag;
+    EXPECT_EQ(countLines(diag, " E Error during conversion of d/a.txt\n"), 1) << diag;
+    EXPECT_TRUE(in.exists("d/a.txt"));
+    EXPECT_FALSE(in.exists("d/b.txt"));
+    // The next split does not continue the failed one.
+    EXPECT_EQ(sink.calls, (Paths{"start d/a.txt", "record A1 1709251195.250 2", "end d/a.txt",
+                                 "start d/b.txt", "record B 1709251195.250 2", "end d/b.txt"}));
+}
+
 TEST_F(InputWalkerTest, AnInputThatCannotBeQueriedEndsTheWalk) {
     in.write("a.txt", smallLog("1", "1", 1));
     in.write("b.txt", smallLog("1", "2", 2));
@@ -299,10 +334,11 @@ TEST_F(InputWalkerTest, AnInputThatCannotBeQueriedEndsTheWalk) {
     EXPECT_EQ(countLines(capture.take(), " F Could not query b.txt for information\n"), 1);
     EXPECT_TRUE(sink.calls.empty());
 
-    // Without the "_out" decision the same failure only skips the input.
+    // Without the "_out" decision the same failure skips the input; the walk goes on, and its result
+    // says that an input could not be queried.
     options.noAppendRoot = true;
     DiagCapture again;
-    EXPECT_EQ(walk({"b.txt", "a.txt"}, &fs), kWalkOk);
+    EXPECT_EQ(walk({"b.txt", "a.txt"}, &fs), kWalkQueryFailed);
     EXPECT_EQ(countLines(again.take(), " F Error during stat of b.txt, exiting\n"), 1);
     EXPECT_EQ(startedPaths(), Paths{"a.txt"});
 }

@@ -37,6 +37,27 @@ struct OpenLog {
     std::unique_ptr<LogReader> reader;
 };
 
+// A log in memory whose reading fails at byte `failAt`: the bytes before it come, then nothing.
+class FailingStream : public MemoryStream {
+public:
+    FailingStream(const std::string& text, std::size_t failAt) : MemoryStream(text), failAt_(failAt) {}
+    bool failed() const override { return failed_; }
+
+protected:
+    int64_t read(void* destination, std::size_t length) override {
+        auto here = static_cast<std::size_t>(tell());
+        if (here >= failAt_) {
+            failed_ = true;
+            return 0;
+        }
+        return MemoryStream::read(destination, std::min(length, failAt_ - here));
+    }
+
+private:
+    std::size_t failAt_;
+    bool failed_ = false;
+};
+
 std::string describe(const LogRecord& r) {
     char text[128];
     std::snprintf(text, sizeof text, "%.6f ch%u id%X ext%u fd%u len%u bus%d ", r.timestamp, r.channel,
@@ -448,6 +469,29 @@ TEST_F(LogReaderTimeZone, OnlyTheHeaderStartTimeIsLocal) {
     EXPECT_DOUBLE_EQ(east.reader->header().startTime, 1709251190.0 - 5 * 3600);
     ASSERT_EQ(utcRecords.size(), 2u);
     EXPECT_EQ(utcRecords, eastRecords);
+}
+
+TEST(LogReader, ALineCutShortByAReadErrorIsNotARecord) {
+    const std::string text = logText({"55.250;0;10;2;0102", "55.500;0;11;2;0304", "55.750;0;12;2;0506"});
+    // The error strikes inside the third line's data: "55.750;0;12;2;05".
+    const std::size_t failAt = text.size() - 3;
+    for (std::size_t bufferSize : {std::size_t{0}, std::size_t{16}, text.size()}) {
+        SCOPED_TRACE(bufferSize);
+        FailingStream memory(text, failAt);
+        std::unique_ptr<ByteStream> buffered;
+        ByteStream* stream = &memory;
+        if (bufferSize > 0) {
+            buffered = bufferedReaderCreate(&memory, bufferSize);
+            stream = buffered.get();
+        }
+        auto reader = logReaderCreate(*stream);
+        ASSERT_TRUE(reader);
+        reader->rewind();
+        std::vector<LogRecord> records = readAll(*reader);
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_EQ(records[1].identifier, 0x11u);
+        EXPECT_TRUE(streamFailed(stream));
+    }
 }
 
 } // namespace

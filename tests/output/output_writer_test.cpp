@@ -2,12 +2,14 @@
 
 #include "resource_limits.h"
 #include "support/diag_capture.h"
+#include "support/fault_file_system.h"
 #include "support/numbered_name.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -116,6 +118,7 @@ protected:
 
     DbChannelTable can;
     DbChannelTable lin;
+    test::FaultPlan faults; // of a root that fails on purpose; outlives the writer's files
     std::unique_ptr<TempDir> dir;
     std::unique_ptr<FileSystem> root;
     std::unique_ptr<OutputWriter> writer;
@@ -437,6 +440,30 @@ TEST_F(OutputWriterTest, WriteBeyondTheFileSizeLimitFailsTheInputOnce) {
     start("L", 2);
     send(0x10, {1, 0, 0, 0}, kJan31);
     EXPECT_TRUE(end());
+}
+
+TEST_F(OutputWriterTest, AFileWhoseWriteFailedTakesNoRowsOfTheContinuedInput) {
+    addMessage(addDb(1, BusType::Can), "M", 0x10, {{"V"}});
+    faults = test::FaultPlan(test::FaultKind::Write, 1, ENOSPC);
+    writer.reset();
+    root = std::make_unique<test::FaultFileSystem>(dir->root(), faults);
+    writer = writerCreate(*root, can, lin, WriterOptions{});
+    DiagCapture diag(kDiagError);
+    start("L", 1, 1);
+    send(0x10, {1}, kJan31);
+    EXPECT_FALSE(end());
+    // The next split goes on in the same file, which ends where the failure left it.
+    start("L", 1, 2, true);
+    send(0x10, {2}, kJan31 + 1);
+    EXPECT_FALSE(end());
+    EXPECT_EQ(faults.count(test::FsOperation::Write), 1u);
+    EXPECT_EQ(diag.count("Could not write output file"), 1);
+    EXPECT_EQ(read("L_out/CAN1_M/2024/01/31/00000001_00000001.csv"), "");
+    // Another session is judged on its own files.
+    start("L", 2, 1);
+    send(0x10, {3}, kJan31 + 2);
+    EXPECT_TRUE(end());
+    EXPECT_EQ(read("L_out/CAN1_M/2024/01/31/00000002_00000001.csv"), "t,V\n1706659202.000000,3.000000\n");
 }
 
 TEST_F(OutputWriterTest, UncreatableFileIsReportedForEveryRecordAndFailsTheInput) {

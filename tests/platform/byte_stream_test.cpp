@@ -88,7 +88,7 @@ TEST(FileStream, KindsRejectTheOtherDirection) {
     EXPECT_EQ(streamWrite(reader.get(), "x", 1), kStreamUnsupported);
     EXPECT_EQ(streamSize(reader.get()), 5);
     EXPECT_EQ(streamTell(reader.get()), 0); // size leaves the position alone
-    EXPECT_EQ(fileStreamOpen(path.c_str(), static_cast<FileStreamKind>(3)), nullptr);
+    EXPECT_EQ(fileStreamOpen(path.c_str(), static_cast<FileStreamKind>(4)), nullptr);
     EXPECT_EQ(fileStreamOpen(nullptr, FileStreamKind::Read), nullptr);
     std::remove(path.c_str());
 }

@@ -18,9 +18,12 @@ inline std::string readFile(const std::string& path) {
 
 class TempDir {
 public:
-    TempDir() {
-        std::string templ = (std::filesystem::temp_directory_path() / "loglathe-XXXXXX").string();
-        path_ = ::mkdtemp(templ.data());
+    TempDir() : TempDir(std::filesystem::temp_directory_path().string()) {}
+    // A folder made in `base` instead of the system's temporary folder.
+    explicit TempDir(const std::string& base) {
+        std::string templ = (std::filesystem::path(base) / "loglathe-XXXXXX").string();
+        const char* made = ::mkdtemp(templ.data());
+        path_ = made ? made : templ;
     }
     ~TempDir() {
         std::error_code ignored;

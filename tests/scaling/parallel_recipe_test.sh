@@ -58,8 +58,8 @@ folders=$(find "$in" -mindepth 1 -maxdepth 1 -type d | wc -l)
 
 # One run over the whole archive.
 mkdir "$work/single"
-# shellcheck disable=SC2086
 single_status=0
+# shellcheck disable=SC2086
 "$bin" --non-interactive $dbcs -O "$work/single" "$in" >"$work/single.log" 2>&1 || single_status=$?
 [ "$single_status" -eq 8 ] || fail "one run over the archive ended with $single_status, expected 8"
 for logger in BENCH01 BENCH02 BENCH03 1F3E2A 2B7C00; do

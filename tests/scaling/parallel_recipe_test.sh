@@ -43,14 +43,14 @@ export PATH
 
 # The archive: three generated loggers of two sessions in three splits each; the example logs (a
 # session of two splits crossing midnight UTC, with transfers spanning the splits) as two loggers;
-# and a folder whose only log has an unusable header.
-in="$work/archive"
+# and a folder whose only log has an unusable header. Blanks in the paths check the quoting.
+in="$work/the archive"
 python3 "$src/bench/generate.py" "$work/gen" 0.3 --loggers 3 --sessions 2 --split-mb 0.02
 mv "$work/gen/logs" "$in"
-mkdir "$in/1F3E2A" "$in/second" "$in/broken"
+mkdir "$in/1F3E2A" "$in/second logger" "$in/broken"
 for log in "$src"/examples/logs/1F3E2A/*.txt; do
     cp "$log" "$in/1F3E2A/"
-    sed 's/^# Logger ID: 1F3E2A/# Logger ID: 2B7C00/' "$log" >"$in/second/$(basename "$log")"
+    sed 's/^# Logger ID: 1F3E2A/# Logger ID: 2B7C00/' "$log" >"$in/second logger/$(basename "$log")"
 done
 sed -e 's/^# Logger ID: .*/# Logger ID: BROKEN/' -e 's/^# Split No\.: .*/# Split No.: 0/' \
     "$src/examples/logs/1F3E2A/00000001.txt" >"$in/broken/00000001.txt"
@@ -73,9 +73,9 @@ run_recipe() {
     hosts=$1 failed=$2 status=$3
     run="$work/run-$(echo "$hosts" | tr -c 'a-zA-Z0-9\n' _)"
     mkdir "$run"
-    (cd "$run" && in="$in" out="$run/out" hosts="$hosts" sh -c "$convert") >"$run/log" 2>&1 ||
+    (cd "$run" && in="$in" out="$run/out tree" hosts="$hosts" sh -c "$convert") >"$run/log" 2>&1 ||
         fail "the recipe's shell failed with --sshlogin $hosts: $(cat "$run/log")"
-    diff -r "$work/single" "$run/out" >"$run/diff" ||
+    diff -r "$work/single" "$run/out tree" >"$run/diff" ||
         fail "with --sshlogin $hosts the merged tree differs from one run's: $(head -20 "$run/diff")"
     grep -qx "failed jobs: $failed" "$run/log" ||
         fail "with --sshlogin $hosts expected $failed failed jobs: $(cat "$run/log")"

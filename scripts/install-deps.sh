@@ -5,9 +5,9 @@
 set -eu
 
 # dpkg-dev (dpkg-shlibdeps) and man-db serve the package and man page checks of `make test`;
-# clang-format its formatting check.
+# clang-format its formatting check; parallel the scaling-out recipe's test.
 packages="g++ cmake make pkgconf libgtest-dev libargtable2-dev libstb-dev libre2-dev python3 util-linux time git
-          dpkg-dev man-db clang-format"
+          dpkg-dev man-db clang-format parallel"
 # `--fuzz`: also the compiler and runtimes of the fuzz build (`make fuzz`); the sanitizer and fuzzer
 # runtimes are only recommended by clang, so they are named here.
 if [ "${1:-}" = "--fuzz" ]; then

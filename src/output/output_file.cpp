@@ -55,7 +55,7 @@ void OutputFile::cutBack(std::size_t reached) {
 }
 
 bool OutputFile::formatRow(std::span<const double> values, double timestamp) {
-    if (!buffer_.appendFixed(timestamp))
+    if (!buffer_.appendFixed(timestamp, timestampText_))
         return false;
     for (double value : values) {
         if (!buffer_.append(',') || !buffer_.appendFixed(value))

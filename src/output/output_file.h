@@ -68,8 +68,9 @@ private:
     std::string path_;
     std::vector<std::string> columns_;
     std::unique_ptr<ByteStream> stream_;
-    TextBuffer buffer_;    // complete lines not yet written
-    uint64_t written_ = 0; // bytes of complete lines in the file
+    TextBuffer buffer_;           // complete lines not yet written
+    RepeatedFixed timestampText_; // rows of one second share the text of their whole seconds
+    uint64_t written_ = 0;        // bytes of complete lines in the file
     bool failed_ = false;
 };
 

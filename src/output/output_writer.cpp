@@ -8,6 +8,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <functional>
 #include <list>
@@ -30,6 +31,8 @@ constexpr rlim_t kReservedDescriptors = 32;
 constexpr double kMaxDaySeconds = 1e15;
 constexpr int64_t kSecondsPerDay = 86400;
 constexpr std::size_t kLoggerIdMax = 15;
+// Payloads up to this length (CAN FD frames) are decoded from a zero-padded copy.
+constexpr std::size_t kPaddedPayload = 64;
 
 // Only the ASCII letters and digits of a text, walking it by UTF-8 sequences so that the bytes of a
 // multi-byte character are dropped together.
@@ -386,11 +389,20 @@ bool Writer::writeFlat(MessagePlan& plan, std::span<const uint8_t> payload, doub
     checkDate(timestamp);
     if (plan.bindingGeneration != bindingGeneration_) // a new day closed the files
         return false;
+    // A payload of up to 64 bytes is read from a copy followed by eight zeros, so that every signal
+    // takes one full eight-byte load; the zeros are what a shorter load fills in.
+    uint8_t padded[kPaddedPayload + 8];
+    std::span<const uint8_t> bits = payload;
+    if (payload.size() <= kPaddedPayload) {
+        std::memcpy(padded, payload.data(), payload.size());
+        std::memset(padded + payload.size(), 0, 8);
+        bits = std::span<const uint8_t>(padded, payload.size() + 8);
+    }
     values_.clear();
     bool anyValid = false;
     for (const DbSignal* signal : plan.valueSignals) {
         const SignalLayout& layout = signal->layout;
-        double v = fittedSignalValue(payload, signal->extraction, layout);
+        double v = fittedSignalValue(bits, signal->extraction, layout);
         if (!valueInRange(v, layout.minimum, layout.maximum)) {
             values_.push_back(kQuietNaN);
             continue;

@@ -5,6 +5,7 @@
 #include "output/output_file.h"
 #include "platform/diag_log.h"
 
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <cstdio>
@@ -289,6 +290,14 @@ private:
     uint64_t bindingGeneration_ = 1;
     // Message keys seen this run, by database (only those the database has).
     std::unordered_map<PlanKey, MessagePlan, PlanKeyHash> plans_;
+    // The plans last found, by their hash's low bits: most logs repeat a few hundred keys, which are
+    // then found without the map's bucket arithmetic. Plans are never removed, so the pointers stay.
+    struct RecentPlan {
+        PlanKey key;
+        MessagePlan* plan = nullptr;
+    };
+    static constexpr std::size_t kRecentPlans = 512;
+    std::array<RecentPlan, kRecentPlans> recentPlans_{};
     // Files with an open handle, most recently written first.
     std::list<FileEntry*> openFiles_;
     std::size_t openLimit_;
@@ -363,9 +372,15 @@ void Writer::writeForDatabase(const MessageDb& db, const LogRecord& record) {
 
 MessagePlan* Writer::planFor(const MessageDb& db, const MessageKey& key) {
     PlanKey planKey{&db, key};
+    std::size_t hash = PlanKeyHash{}(planKey);
+    RecentPlan& recent = recentPlans_[hash % kRecentPlans];
+    if (recent.plan && recent.key == planKey)
+        return recent.plan;
     auto found = plans_.find(planKey);
-    if (found != plans_.end())
+    if (found != plans_.end()) {
+        recent = {planKey, &found->second};
         return &found->second;
+    }
     // Keys the database does not have are not kept: a log may hold any number of them.
     const DbMessage* message = dbFind(&db, key.key);
     if (!message)
@@ -377,7 +392,9 @@ MessagePlan* Writer::planFor(const MessageDb& db, const MessageKey& key) {
         for (const DbSignal& signal : message->signals)
             if (!signal.ignored)
                 plan.valueSignals.push_back(&signal);
-    return &plans_.emplace(planKey, std::move(plan)).first->second;
+    MessagePlan* stored = &plans_.emplace(planKey, std::move(plan)).first->second;
+    recent = {planKey, stored};
+    return stored;
 }
 
 // The row of a complete frame of a flat message whose binding is known: the same values, counts and

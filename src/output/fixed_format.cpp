@@ -82,6 +82,28 @@ int decimalDigits(std::uint64_t value) {
 std::size_t writeMicros(char* destination, bool negative, std::uint64_t micros) {
     std::uint64_t whole = micros / kMicrosPerUnit;
     std::uint32_t fraction = static_cast<std::uint32_t>(micros - whole * kMicrosPerUnit);
+    if constexpr (std::endian::native == std::endian::little) {
+        // Most signal values have at most four integer digits, in a random count: written without
+        // a branch on the sign or the count. The four digits, zero-padded, are one word whose
+        // leading zeros are shifted out; the bytes stored past the digits are overwritten by the
+        // point and the decimals.
+        if (whole < 10000) {
+            auto small = static_cast<std::uint32_t>(whole);
+            char* out = destination;
+            *out = '-';
+            out += negative ? 1 : 0;
+            int count = 1 + (small >= 10) + (small >= 100) + (small >= 1000);
+            char digits[4];
+            writeFour(digits, small);
+            std::uint32_t word;
+            std::memcpy(&word, digits, 4);
+            word >>= 8 * (4 - count);
+            std::memcpy(out, &word, 4);
+            out[count] = '.';
+            writeSixDecimals(out + count + 1, fraction);
+            return static_cast<std::size_t>(out + count + 7 - destination);
+        }
+    }
 
     char* out = destination;
     if (negative)

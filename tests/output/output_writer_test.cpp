@@ -298,43 +298,6 @@ TEST_F(OutputWriterTest, MidnightUtcStartsNewFilesAndAReturningDayAppends) {
     EXPECT_EQ(read(tree()[0]), "t,V\n1706745599.900000,1.000000\n1706745599.950000,3.000000\n");
 }
 
-// Complete frames of a message whose file is known go on to the file of the current session and day,
-// between short frames, out-of-limit values, a new day, a new session and a returning one, for each
-// database of the channel.
-TEST_F(OutputWriterTest, RowsOfRepeatedFramesFollowEverySessionAndDay) {
-    addMessage(addDb(1, BusType::Can), "F", 0x20,
-               {{"A", 0, 8, 0, 100}, {"H", 8, 8, 0, 0, true}, {"B", 16, 8, 0, 0, false, 0.5}});
-    addMessage(addDb(1, BusType::Can), "G", 0x20, {{"C", 8, 8}});
-    const double feb1 = kJan31 + 86400;
-    DiagCapture diag;
-    start("L", 1, 1);
-    send(0x20, {1, 9, 2}, kJan31);
-    send(0x20, {3, 9, 4}, kJan31 + 1);
-    send(0x20, {5}, kJan31 + 2); // B and H beyond the frame, nothing of G
-    send(0x20, {200, 9, 6}, kJan31 + 3);
-    send(0x20, {7, 9, 8}, feb1 + 1);
-    send(0x20, {9, 9, 10}, feb1 + 2);
-    start("L", 2, 1);
-    send(0x20, {11, 9, 12}, feb1 + 3);
-    start("L", 1, 1);
-    send(0x20, {13, 9, 14}, feb1 + 4);
-    EXPECT_TRUE(end());
-    EXPECT_EQ(writer->summary().messages, 15u);
-    EXPECT_EQ(writer->summary().signals, 21u);
-    EXPECT_EQ(writer->summary().files, 6u);
-    writer.reset();
-    EXPECT_EQ(read("L_out/CAN1_F/2024/01/31/00000001_00000001.csv"),
-              "t,A,B\n1706659200.000000,1.000000,1.000000\n1706659201.000000,3.000000,2.000000\n"
-              "1706659202.000000,5.000000,NaN\n1706659203.000000,NaN,3.000000\n");
-    EXPECT_EQ(read("L_out/CAN1_F/2024/02/01/00000001_00000001.csv"),
-              "t,A,B\n1706745601.000000,7.000000,4.000000\n1706745602.000000,9.000000,5.000000\n"
-              "1706745604.000000,13.000000,7.000000\n");
-    EXPECT_EQ(read("L_out/CAN1_F/2024/02/01/00000002_00000001.csv"),
-              "t,A,B\n1706745603.000000,11.000000,6.000000\n");
-    EXPECT_EQ(read("L_out/CAN1_G/2024/01/31/00000001_00000001.csv"),
-              "t,C\n1706659200.000000,9.000000\n1706659201.000000,9.000000\n1706659203.000000,9.000000\n");
-}
-
 // Rows of repeated frames hold what decoding each frame on its own gives, for signals of every byte
 // order, type and width, up to the last bits of classic and FD payloads.
 TEST_F(OutputWriterTest, RowsOfRepeatedFramesHoldEachFramesDecodedValues) {

@@ -3,77 +3,11 @@
 #include "db/walk_stack.h"
 #include "platform/diag_log.h"
 
-#include <bit>
-#include <cstring>
+#include <algorithm>
 
 namespace loglathe {
 
 namespace {
-
-uint64_t toLittle(uint64_t word) {
-    if constexpr (std::endian::native == std::endian::big)
-        return __builtin_bswap64(word);
-    return word;
-}
-
-uint64_t toBig(uint64_t word) {
-    if constexpr (std::endian::native == std::endian::little)
-        return __builtin_bswap64(word);
-    return word;
-}
-
-// Up to eight bytes from `first` on, as the payload holds them in memory; bytes past the end of the
-// payload read as zero. The caller has checked that every bit it needs lies inside the payload.
-uint64_t loadWord(std::span<const uint8_t> payload, std::size_t first) {
-    uint64_t word = 0;
-    std::size_t available = payload.size() - first;
-    if (available >= 8)
-        std::memcpy(&word, payload.data() + first, 8); // one unaligned load
-    else
-        std::memcpy(&word, payload.data() + first, available);
-    return word;
-}
-
-// Payload bit i is bit i%8 of byte i/8; the raw value's bit 0 is the first bit read.
-uint64_t readLittleEndian(std::span<const uint8_t> payload, const SignalExtraction& x) {
-    uint64_t raw = toLittle(loadWord(payload, x.firstByte)) >> x.shift;
-    // Only a signal of more than 56 bits that does not start on a byte boundary reaches a ninth byte.
-    if (x.shift + x.width > 64)
-        raw |= uint64_t{payload[x.firstByte + 8]} << (64 - x.shift);
-    return raw & x.mask;
-}
-
-// Sequential bit i is bit 7 - i%8 of byte i/8: the bytes read as one big-endian bit string, of which
-// the signal is the run of `width` bits starting at the first bit read (its most significant bit).
-uint64_t readBigEndian(std::span<const uint8_t> payload, const SignalExtraction& x) {
-    uint64_t top = toBig(loadWord(payload, x.firstByte)) << x.shift;
-    if (x.shift + x.width > 64)
-        top |= uint64_t{payload[x.firstByte + 8]} >> (8 - x.shift);
-    return x.width == 64 ? top : top >> (64 - x.width);
-}
-
-double toDouble(uint64_t raw, SignalValueType type, const SignalExtraction& x) {
-    switch (type) {
-    case SignalValueType::Unsigned:
-        return static_cast<double>(raw);
-    case SignalValueType::Signed:
-        if (x.width < 64 && ((raw >> (x.width - 1)) & 1))
-            raw |= x.signExtension;
-        return static_cast<double>(static_cast<int64_t>(raw));
-    case SignalValueType::Float: {
-        uint32_t bits = static_cast<uint32_t>(raw);
-        float f;
-        std::memcpy(&f, &bits, sizeof f);
-        return static_cast<double>(f);
-    }
-    case SignalValueType::Double: {
-        double d;
-        std::memcpy(&d, &raw, sizeof d);
-        return d;
-    }
-    }
-    return 0.0;
-}
 
 bool layoutFits(std::span<const uint8_t> payload, const SignalExtraction& x) {
     switch (x.check) {
@@ -111,9 +45,7 @@ bool extractSignalValue(std::span<const uint8_t> payload, const DbSignal& signal
     const SignalExtraction& x = *extraction;
     if (!layoutFits(payload, x))
         return false;
-    const SignalLayout& layout = signal.layout;
-    uint64_t raw = layout.littleEndian ? readLittleEndian(payload, x) : readBigEndian(payload, x);
-    value = toDouble(raw, layout.valueType, x) * layout.factor + layout.offset;
+    value = fittedSignalValue(payload, x, signal.layout);
     return true;
 }
 
@@ -152,6 +84,20 @@ bool decodeSignalList(std::vector<DecodedSignal>& values, const std::vector<DbSi
             stack.push({group->signals.data(), group->signals.data() + group->signals.size()});
     }
     return ok;
+}
+
+bool decodesFlat(const DbMessage& message, std::size_t& neededBytes) {
+    if (message.signals.empty())
+        return false;
+    uint64_t endBit = 0;
+    for (const DbSignal& signal : message.signals) {
+        const SignalExtraction& x = signal.extraction;
+        if (!signal.muxGroups.empty() || !x.prepared || x.check != SignalExtraction::Check::None)
+            return false;
+        endBit = std::max<uint64_t>(endBit, x.endBit);
+    }
+    neededBytes = static_cast<std::size_t>((endBit + 7) / 8);
+    return true;
 }
 
 bool dbDecode(const MessageDb* db, DbMsgKey key, std::span<const uint8_t> payload, DecodedMessage& out) {

@@ -225,6 +225,10 @@ std::unique_ptr<ByteStream> Walker::openInput(const std::string& name) {
         diagLog(kDiagError, "Could not open input file %.*s", nameLength(name), name.data());
         return nullptr;
     }
+    // The entire file is mapped rather than copied where the stream allows it.
+    if (options_.bufferSize < 0)
+        if (std::unique_ptr<ByteStream> mapped = mappedReaderCreate(stream))
+            return mapped;
     int64_t bufferSize = options_.bufferSize < 0 ? streamSize(stream.get()) : options_.bufferSize;
     if (bufferSize <= 0)
         return stream;

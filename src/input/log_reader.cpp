@@ -3,6 +3,7 @@
 #include "platform/diag_log.h"
 
 #include <array>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -75,6 +76,7 @@ public:
 
 private:
     std::size_t readLine();
+    std::size_t readLineInPlace(std::span<const uint8_t> view);
     std::size_t readLineFromView();
     std::size_t readLineByBytes();
 
@@ -95,6 +97,9 @@ private:
     ByteStream& stream_;
     bool useView_;
     char line_[kLineBufferSize] = {};
+    // The last line read: line_, or the stream's view when the line lay whole in it; valid until the
+    // next read.
+    const char* lineData_ = line_;
 
     LogHeader header_;
     int64_t dataStart_ = 0;
@@ -131,12 +136,67 @@ std::size_t copyWithoutCarriageReturns(const uint8_t* from, std::size_t size, ch
 }
 
 std::size_t TextLogReader::readLine() {
-    std::size_t length = useView_ ? readLineFromView() : readLineByBytes();
+    lineData_ = line_;
+    std::size_t length = 0;
+    if (useView_) {
+        // An empty view is the end of the data; asking again would read again.
+        std::span<const uint8_t> view = stream_.view();
+        length = view.empty() ? 0 : readLineInPlace(view);
+        if (length == 0 && !view.empty())
+            length = readLineFromView();
+    } else {
+        length = readLineByBytes();
+    }
     // A line that a read error cut short is no line of the file: the data ends before it.
-    if (length > 0 && line_[length - 1] != '\n' && streamFailed(&stream_))
+    if (length > 0 && lineData_[length - 1] != '\n' && streamFailed(&stream_))
         length = 0;
-    line_[length] = '\0';
     return length;
+}
+
+// Index of the first line feed or carriage return among the first `size` bytes; `size` when there
+// is none. Eight bytes at a time: lines are a few dozen bytes long, too short for a library call
+// per line to pay off.
+std::size_t findLineEnd(const uint8_t* data, std::size_t size) {
+    std::size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr uint64_t kOnes = 0x0101010101010101ull;
+        constexpr uint64_t kHighs = 0x8080808080808080ull;
+        for (; i + 8 <= size; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, data + i, 8);
+            uint64_t lf = word ^ (kOnes * '\n');
+            uint64_t cr = word ^ (kOnes * '\r');
+            // Marks the zero bytes; a mark above a true zero byte may be false, the lowest never is.
+            uint64_t found = (((lf - kOnes) & ~lf) | ((cr - kOnes) & ~cr)) & kHighs;
+            if (found)
+                return i + static_cast<std::size_t>(std::countr_zero(found) >> 3);
+        }
+    }
+    for (; i < size; ++i)
+        if (data[i] == '\n' || data[i] == '\r')
+            return i;
+    return size;
+}
+
+// The common line: whole in the view and within the budget, ended by a line feed or by a carriage
+// return and a line feed, without other carriage returns. It is used where it lies (copied only to
+// leave the carriage return out); 0 for every other line, which readLineFromView then reads.
+std::size_t TextLogReader::readLineInPlace(std::span<const uint8_t> view) {
+    const std::size_t limit = std::min(view.size(), kLineBudget);
+    const uint8_t* data = view.data();
+    std::size_t end = findLineEnd(data, limit);
+    if (end < limit && data[end] == '\n') {
+        lineData_ = reinterpret_cast<const char*>(data);
+        stream_.consumeView(end + 1);
+        return end + 1;
+    }
+    if (end + 1 < limit && data[end] == '\r' && data[end + 1] == '\n') {
+        std::memcpy(line_, data, end);
+        line_[end] = '\n';
+        stream_.consumeView(end + 2);
+        return end + 1;
+    }
+    return 0;
 }
 
 std::size_t TextLogReader::readLineByBytes() {
@@ -183,18 +243,18 @@ std::size_t TextLogReader::readLineFromView() {
 
 bool TextLogReader::open() {
     streamSeek(&stream_, 0, kSeekSet);
-    for (std::size_t n = readLine(); n > 0 && line_[0] == '#'; n = readLine())
-        applyHeaderLine(std::string_view(line_, n));
+    for (std::size_t n = readLine(); n > 0 && lineData_[0] == '#'; n = readLine())
+        applyHeaderLine(std::string_view(lineData_, n));
 
     streamSeek(&stream_, 0, kSeekSet);
     bool sawHeader = false;
     std::size_t n = readLine();
-    for (; n > 0 && line_[0] == '#'; n = readLine())
+    for (; n > 0 && lineData_[0] == '#'; n = readLine())
         sawHeader = true;
     if (n == 0 || !sawHeader)
         return false;
     dataStart_ = streamTell(&stream_);
-    if (header_.valueSeparator == 0 || !mapColumns(std::string_view(line_, n)))
+    if (header_.valueSeparator == 0 || !mapColumns(std::string_view(lineData_, n)))
         return false;
     prepareTimestamps();
     return true;
@@ -355,7 +415,7 @@ bool TextLogReader::next(LogRecord& record) {
         record.fd = false;
         record.length = 0;
         record.bus = kBusNone;
-        splitColumns(std::string_view(line_, n), [&](int k, std::string_view text) {
+        splitColumns(std::string_view(lineData_, n), [&](int k, std::string_view text) {
             if (columns_[k] != Column::None)
                 parseColumn(columns_[k], text, record);
         });

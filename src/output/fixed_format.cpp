@@ -3,6 +3,7 @@
 #include "output/stb_format.h"
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -58,6 +59,13 @@ void writeFour(char* destination, std::uint32_t value) {
     writePair(destination + 2, value - high * 100);
 }
 
+// Writes the six digits of `fraction` < 10^6.
+void writeSixDecimals(char* destination, std::uint32_t fraction) {
+    std::uint32_t high = fraction / 10000;
+    writePair(destination, high);
+    writeFour(destination + 2, fraction - high * 10000);
+}
+
 // Decimal digits of `value` (at least one).
 int decimalDigits(std::uint64_t value) {
     static constexpr std::uint64_t kPowers[] = {
@@ -74,15 +82,35 @@ int decimalDigits(std::uint64_t value) {
 std::size_t writeMicros(char* destination, bool negative, std::uint64_t micros) {
     std::uint64_t whole = micros / kMicrosPerUnit;
     std::uint32_t fraction = static_cast<std::uint32_t>(micros - whole * kMicrosPerUnit);
+    if constexpr (std::endian::native == std::endian::little) {
+        // Most signal values have at most four integer digits, in a random count: written without
+        // a branch on the sign or the count. The four digits, zero-padded, are one word whose
+        // leading zeros are shifted out; the bytes stored past the digits are overwritten by the
+        // point and the decimals.
+        if (whole < 10000) {
+            auto small = static_cast<std::uint32_t>(whole);
+            char* out = destination;
+            *out = '-';
+            out += negative ? 1 : 0;
+            int count = 1 + (small >= 10) + (small >= 100) + (small >= 1000);
+            char digits[4];
+            writeFour(digits, small);
+            std::uint32_t word;
+            std::memcpy(&word, digits, 4);
+            word >>= 8 * (4 - count);
+            std::memcpy(out, &word, 4);
+            out[count] = '.';
+            writeSixDecimals(out + count + 1, fraction);
+            return static_cast<std::size_t>(out + count + 7 - destination);
+        }
+    }
 
     char* out = destination;
     if (negative)
         *out++ = '-';
     char* point = out + decimalDigits(whole);
     *point = '.';
-    std::uint32_t fractionHigh = fraction / 10000;
-    writePair(point + 1, fractionHigh);
-    writeFour(point + 3, fraction - fractionHigh * 10000);
+    writeSixDecimals(point + 1, fraction);
 
     // The integer part, backwards from the point: eight digits at a time while there are more, then
     // pairs.
@@ -118,35 +146,66 @@ std::size_t writeText(char* destination, bool negative, const char* text, std::s
     return length + (negative ? 1 : 0);
 }
 
-} // namespace
-
-std::size_t formatFixedFast(char* destination, double value) {
+// The rounded count of micro-units of |value| and its sign, where the integer conversion is sure of
+// agreeing with stb_sprintf; false for NaN, infinities, values of 2^32 or more and near-ties.
+bool roundedMicros(double value, bool& negative, std::uint64_t& micros) {
     std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
-    bool negative = (bits >> 63) != 0;
+    negative = (bits >> 63) != 0;
     int biasedExponent = static_cast<int>((bits >> kSignificandBits) & 0x7ff);
     std::uint64_t significand = bits & ((std::uint64_t{1} << kSignificandBits) - 1);
-
-    if (biasedExponent == 0x7ff)
-        return significand ? writeText(destination, negative, "NaN", 3)
-                           : writeText(destination, negative, "Inf", 3);
     int exponent = biasedExponent - kExponentBias;
-    if (exponent < kSmallestScaledExponent)
-        return writeMicros(destination, negative, 0);
-    if (exponent > kLargestScaledExponent)
-        return 0;
+    if (biasedExponent == 0x7ff || exponent > kLargestScaledExponent)
+        return false;
+    if (exponent < kSmallestScaledExponent) {
+        micros = 0;
+        return true;
+    }
 
     // |v| = significand * 2^-shift exactly, with 21 <= shift <= 76, so |v| * 10^6 is exact in 128 bits.
     significand |= std::uint64_t{1} << kSignificandBits;
     int shift = kSignificandBits - exponent;
     unsigned __int128 scaled = static_cast<unsigned __int128>(significand) * kMicrosPerUnit;
-    std::uint64_t micros = static_cast<std::uint64_t>(scaled >> shift);
+    micros = static_cast<std::uint64_t>(scaled >> shift);
     // The fraction of a micro-unit, truncated to 64 bits: enough to place it against the tie margin.
     std::uint64_t fraction = static_cast<std::uint64_t>((scaled << (128 - shift)) >> 64);
     if (fraction - (kHalf - kTieMargin) <= 2 * kTieMargin)
-        return 0;
+        return false;
     if (fraction > kHalf)
         ++micros;
-    return writeMicros(destination, negative, micros);
+    return true;
+}
+
+} // namespace
+
+std::size_t formatFixedFast(char* destination, double value) {
+    bool negative = false;
+    std::uint64_t micros = 0;
+    if (roundedMicros(value, negative, micros))
+        return writeMicros(destination, negative, micros);
+    if (!std::isnan(value) && !std::isinf(value))
+        return 0;
+    return writeText(destination, negative, std::isnan(value) ? "NaN" : "Inf", 3);
+}
+
+std::size_t RepeatedFixed::format(char* destination, double value) {
+    bool negative = false;
+    std::uint64_t micros = 0;
+    if (!roundedMicros(value, negative, micros))
+        return formatFixed(destination, value);
+    std::uint64_t whole = micros / kMicrosPerUnit;
+    if (prefixLength_ == 0 || whole != whole_ || negative != negative_) {
+        std::size_t length = writeMicros(destination, negative, micros);
+        // Everything up to and including the point: at most a sign, ten digits and the point.
+        prefixLength_ = length - 6;
+        std::memcpy(prefix_, destination, prefixLength_);
+        whole_ = whole;
+        negative_ = negative;
+        return length;
+    }
+    std::memcpy(destination, prefix_, prefixLength_);
+    writeSixDecimals(destination + prefixLength_,
+                     static_cast<std::uint32_t>(micros - whole * kMicrosPerUnit));
+    return prefixLength_ + 6;
 }
 
 std::size_t formatFixed(char* destination, double value) {

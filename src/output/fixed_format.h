@@ -9,6 +9,7 @@
 // stb_sprintf itself.
 
 #include <cstddef>
+#include <cstdint>
 
 namespace loglathe {
 
@@ -23,5 +24,20 @@ std::size_t formatFixed(char* destination, double value);
 // The integer conversion alone: writes the text and answers its length when `value` lies in its
 // domain (at most 18 bytes are written), answers 0 and writes nothing otherwise.
 std::size_t formatFixedFast(char* destination, double value);
+
+// formatFixed for a sequence of values that mostly share their whole part with the one before, as
+// the time stamps of a file's rows do: the text up to the decimal point is kept from the last value
+// and only the decimals are written anew. Gives formatFixed's text for every value.
+class RepeatedFixed {
+public:
+    // As formatFixed: `destination` has at least kFixedRoom bytes; answers the length.
+    std::size_t format(char* destination, double value);
+
+private:
+    std::uint64_t whole_ = 0;
+    bool negative_ = false;
+    std::size_t prefixLength_ = 0; // 0: nothing kept
+    char prefix_[16] = {};
+};
 
 } // namespace loglathe

@@ -4,7 +4,7 @@
 // Names are written unaltered (no quoting); lines end in a single line feed.
 //
 // The file is opened through a FileSystem and collects its lines in a buffer of its own, which it
-// hands to the stream in pieces of a few kilobytes, so that a row costs no system call and the
+// hands to the stream in pieces of 32 KB, so that a row costs no system call and the
 // answer of each write tells exactly what reached the file. A write that fails or stops short cuts
 // the file back to its last complete line, and the file then takes no more rows: what it holds is
 // always the header and the first rows, complete. Such a failure is answered false and remembered
@@ -68,8 +68,9 @@ private:
     std::string path_;
     std::vector<std::string> columns_;
     std::unique_ptr<ByteStream> stream_;
-    TextBuffer buffer_;    // complete lines not yet written
-    uint64_t written_ = 0; // bytes of complete lines in the file
+    TextBuffer buffer_;           // complete lines not yet written
+    RepeatedFixed timestampText_; // rows of one second share the text of their whole seconds
+    uint64_t written_ = 0;        // bytes of complete lines in the file
     bool failed_ = false;
 };
 

@@ -5,9 +5,11 @@
 #include "output/output_file.h"
 #include "platform/diag_log.h"
 
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <functional>
 #include <list>
@@ -30,6 +32,8 @@ constexpr rlim_t kReservedDescriptors = 32;
 constexpr double kMaxDaySeconds = 1e15;
 constexpr int64_t kSecondsPerDay = 86400;
 constexpr std::size_t kLoggerIdMax = 15;
+// Payloads up to this length (CAN FD frames) are decoded from a zero-padded copy.
+constexpr std::size_t kPaddedPayload = 64;
 
 // Only the ASCII letters and digits of a text, walking it by UTF-8 sequences so that the bytes of a
 // multi-byte character are dropped together.
@@ -60,6 +64,11 @@ const MuxGroup* fileMuxGroup(const DecodedSignal& decoded) {
     return findMuxGroup(decoded.signal->muxGroups, selector);
 }
 
+// Whether a value is written as it is: within its limits, or the limits are both 0 (none given).
+bool valueInRange(double v, double minimum, double maximum) {
+    return (minimum <= v && v <= maximum) || (minimum == 0 && maximum == 0);
+}
+
 // What decides a file besides the logger, session and day: the message and its signal list, where
 // it came from, and the J1939 addresses that are not merged.
 struct MessageKey {
@@ -87,6 +96,43 @@ struct Binding {
     FileEntry* entry = nullptr;
     bool direct = true;            // the values are the file's columns, in order
     std::vector<int32_t> columnOf; // otherwise: the column of each value, or -1 to drop it
+};
+
+// What the writer keeps of a message key of one database once a record has had it: the message, and
+// for a flat message (see decodesFlat) the signals that become values and the binding its complete
+// frames go to. A complete frame of a flat message always decodes the same signals, so its identity,
+// and with it the binding, is known without decoding a list or building the identity again.
+struct MessagePlan {
+    const DbMessage* message = nullptr;
+    bool flat = false;
+    std::size_t neededBytes = 0;
+    std::vector<const DbSignal*> valueSignals; // the non-ignored signals, in order
+    Binding* binding = nullptr;                // valid while bindingGeneration is the writer's
+    uint64_t bindingGeneration = 0;
+};
+
+struct PlanKey {
+    const MessageDb* db = nullptr;
+    MessageKey key;
+
+    bool operator==(const PlanKey& other) const {
+        const MessageKey& a = key;
+        const MessageKey& b = other.key;
+        return db == other.db && a.key == b.key && a.bus == b.bus && a.channel == b.channel &&
+               a.source == b.source && a.hasSource == b.hasSource && a.destination == b.destination &&
+               a.hasDestination == b.hasDestination;
+    }
+};
+
+struct PlanKeyHash {
+    std::size_t operator()(const PlanKey& p) const {
+        const MessageKey& k = p.key;
+        uint64_t fields = uint64_t{k.key} << 32 ^ uint64_t { k.channel } << 24 ^ uint64_t { k.source } << 16 ^
+                          uint64_t { k.destination } << 8 ^ uint64_t(k.hasSource) << 4 ^
+                          uint64_t(k.hasDestination) << 5 ^ static_cast<uint64_t>(k.bus);
+        uint64_t mixed = (fields ^ reinterpret_cast<uintptr_t>(p.db)) * 0x9E3779B97F4A7C15ull;
+        return static_cast<std::size_t>(mixed ^ mixed >> 29);
+    }
 };
 
 struct TextHash {
@@ -194,6 +240,8 @@ public:
 
 private:
     void writeForDatabase(const MessageDb& db, const LogRecord& record);
+    MessagePlan* planFor(const MessageDb& db, const MessageKey& key);
+    bool writeFlat(MessagePlan& plan, std::span<const uint8_t> payload, double timestamp);
     MessageKey keyFor(const MessageDb& db, const LogRecord& record) const;
     void checkDate(double timestamp);
     bool buildValues();
@@ -238,6 +286,18 @@ private:
     std::unordered_map<std::string, std::unique_ptr<FileEntry>> filesByPath_;
     // File identity (see identity_) to file, for the current output session and day.
     std::unordered_map<std::string, Binding, TextHash, std::equal_to<>> bindings_;
+    // Counts the clearings of bindings_, so that a plan can tell whether its binding still exists.
+    uint64_t bindingGeneration_ = 1;
+    // Message keys seen this run, by database (only those the database has).
+    std::unordered_map<PlanKey, MessagePlan, PlanKeyHash> plans_;
+    // The plans last found, by their hash's low bits: most logs repeat a few hundred keys, which are
+    // then found without the map's bucket arithmetic. Plans are never removed, so the pointers stay.
+    struct RecentPlan {
+        PlanKey key;
+        MessagePlan* plan = nullptr;
+    };
+    static constexpr std::size_t kRecentPlans = 512;
+    std::array<RecentPlan, kRecentPlans> recentPlans_{};
     // Files with an open handle, most recently written first.
     std::list<FileEntry*> openFiles_;
     std::size_t openLimit_;
@@ -284,7 +344,15 @@ void Writer::writeForDatabase(const MessageDb& db, const LogRecord& record) {
     // The addresses are derived afresh for every database: a J1939 database's source and destination
     // never reach the file of a CAN database tried after it.
     MessageKey key = keyFor(db, record);
-    if (!dbDecode(&db, key.key, std::span<const uint8_t>(record.payload), decoded_))
+    MessagePlan* plan = planFor(db, key);
+    if (!plan || plan->message->ignored)
+        return;
+    std::span<const uint8_t> payload(record.payload);
+    const bool complete = plan->flat && payload.size() >= plan->neededBytes;
+    if (complete && writeFlat(*plan, payload, record.timestamp))
+        return;
+
+    if (!dbDecode(&db, key.key, payload, decoded_))
         return;
     if (decoded_.values.empty())
         return;
@@ -293,8 +361,78 @@ void Writer::writeForDatabase(const MessageDb& db, const LogRecord& record) {
         return;
     ++summary_.messages;
     Binding* binding = bindingFor(key);
-    if (binding)
-        writeRow(*binding, record.timestamp);
+    if (!binding)
+        return;
+    if (complete) {
+        plan->binding = binding;
+        plan->bindingGeneration = bindingGeneration_;
+    }
+    writeRow(*binding, record.timestamp);
+}
+
+MessagePlan* Writer::planFor(const MessageDb& db, const MessageKey& key) {
+    PlanKey planKey{&db, key};
+    std::size_t hash = PlanKeyHash{}(planKey);
+    RecentPlan& recent = recentPlans_[hash % kRecentPlans];
+    if (recent.plan && recent.key == planKey)
+        return recent.plan;
+    auto found = plans_.find(planKey);
+    if (found != plans_.end()) {
+        recent = {planKey, &found->second};
+        return &found->second;
+    }
+    // Keys the database does not have are not kept: a log may hold any number of them.
+    const DbMessage* message = dbFind(&db, key.key);
+    if (!message)
+        return nullptr;
+    MessagePlan plan;
+    plan.message = message;
+    plan.flat = decodesFlat(*message, plan.neededBytes);
+    if (plan.flat)
+        for (const DbSignal& signal : message->signals)
+            if (!signal.ignored)
+                plan.valueSignals.push_back(&signal);
+    MessagePlan* stored = &plans_.emplace(planKey, std::move(plan)).first->second;
+    recent = {planKey, stored};
+    return stored;
+}
+
+// The row of a complete frame of a flat message whose binding is known: the same values, counts and
+// row as the decoding path below gives it. False, having done nothing that path does not do again,
+// when the binding is not known for the current output session and day.
+bool Writer::writeFlat(MessagePlan& plan, std::span<const uint8_t> payload, double timestamp) {
+    if (plan.bindingGeneration != bindingGeneration_)
+        return false;
+    checkDate(timestamp);
+    if (plan.bindingGeneration != bindingGeneration_) // a new day closed the files
+        return false;
+    // A payload of up to 64 bytes is read from a copy followed by eight zeros, so that every signal
+    // takes one full eight-byte load; the zeros are what a shorter load fills in.
+    uint8_t padded[kPaddedPayload + 8];
+    std::span<const uint8_t> bits = payload;
+    if (payload.size() <= kPaddedPayload) {
+        std::memcpy(padded, payload.data(), payload.size());
+        std::memset(padded + payload.size(), 0, 8);
+        bits = std::span<const uint8_t>(padded, payload.size() + 8);
+    }
+    values_.clear();
+    bool anyValid = false;
+    for (const DbSignal* signal : plan.valueSignals) {
+        const SignalLayout& layout = signal->layout;
+        double v = fittedSignalValue(bits, signal->extraction, layout);
+        if (!valueInRange(v, layout.minimum, layout.maximum)) {
+            values_.push_back(kQuietNaN);
+            continue;
+        }
+        values_.push_back(v);
+        ++summary_.signals;
+        anyValid = true;
+    }
+    if (!anyValid)
+        return true;
+    ++summary_.messages;
+    writeRow(*plan.binding, timestamp);
+    return true;
 }
 
 void Writer::checkDate(double timestamp) {
@@ -330,9 +468,7 @@ bool Writer::buildValues() {
         if (signal.ignored)
             continue;
         double v = signal.value;
-        bool inRange =
-            (signal.minimum <= v && v <= signal.maximum) || (signal.minimum == 0 && signal.maximum == 0);
-        if (!inRange) {
+        if (!valueInRange(v, signal.minimum, signal.maximum)) {
             values_.push_back(kQuietNaN);
             continue;
         }
@@ -532,6 +668,7 @@ void Writer::closeAll() {
     while (!openFiles_.empty())
         closeEntry(*openFiles_.front());
     bindings_.clear();
+    ++bindingGeneration_;
 }
 
 void Writer::reportWriteFailure(FileEntry& entry) {

@@ -44,6 +44,13 @@ public:
         size_ += formatFixed(data_.get() + size_, value);
         return true;
     }
+    // The same through a formatter that keeps the whole part of the value before.
+    bool appendFixed(double value, RepeatedFixed& formatter) {
+        if (capacity_ - size_ < kFixedRoom && !makeRoom(kFixedRoom))
+            return false;
+        size_ += formatter.format(data_.get() + size_, value);
+        return true;
+    }
 
     const char* data() const { return data_.get(); }
     std::size_t size() const { return size_; }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <iterator>
 #include <new>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace loglathe {
@@ -84,6 +86,7 @@ private:
         return 0;
     }
     bool failed() const override { return failed_; }
+    int descriptor() const override { return file_ && kind_ == FileStreamKind::Read ? ::fileno(file_) : -1; }
     int64_t tell() override { return static_cast<int64_t>(ftello(file_)); }
     int64_t seek(uint64_t offset, int whence) override {
         if (whence < 0 || whence > 2)
@@ -206,6 +209,81 @@ private:
     bool failed_ = false;
 };
 
+// Pages behind the position are handed back in steps of this size: the mapping then holds at most
+// about this much of the file at a time, however long the file.
+constexpr std::size_t kReleaseStep = std::size_t{8} << 20;
+
+class MappedReader final : public ByteStream {
+public:
+    MappedReader(const uint8_t* base, std::size_t size) : base_(base), size_(size) {}
+    ~MappedReader() override { unmap(); }
+
+    void adopt(std::unique_ptr<ByteStream> inner) { inner_ = std::move(inner); }
+
+    bool hasView() const override { return true; }
+    std::span<const uint8_t> view() override { return {base_ + pos_, size_ - pos_}; }
+    void consumeView(std::size_t n) override {
+        pos_ += std::min(n, size_ - pos_);
+        if (pos_ - released_ >= kReleaseStep)
+            releaseBehind();
+    }
+
+private:
+    int64_t read(void* destination, std::size_t length) override {
+        std::size_t n = std::min(length, size_ - pos_);
+        if (n)
+            std::memcpy(destination, base_ + pos_, n);
+        consumeView(n);
+        return static_cast<int64_t>(n);
+    }
+    int64_t tell() override { return static_cast<int64_t>(pos_); }
+    // Within the file only, as the whole-file buffer it stands for: a target past the end keeps the
+    // position.
+    int64_t seek(uint64_t offset, int whence) override {
+        uint64_t target;
+        if (whence == kSeekSet)
+            target = offset;
+        else if (whence == kSeekCur)
+            target = offset + pos_;
+        else if (whence == kSeekEnd)
+            target = offset + size_;
+        else
+            return -1;
+        if (target <= size_)
+            pos_ = static_cast<std::size_t>(target);
+        return static_cast<int64_t>(pos_);
+    }
+    int close() override {
+        unmap();
+        return inner_ ? streamClose(inner_) : 0;
+    }
+    bool failed() const override { return streamFailed(inner_.get()); }
+
+    // Unmaps the whole pages before the position. They stay in the system's cache of the file; a
+    // seek back faults them in again.
+    void releaseBehind() {
+        std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        std::size_t end = pos_ / page * page;
+        if (end > released_)
+            ::madvise(const_cast<uint8_t*>(base_) + released_, end - released_, MADV_DONTNEED);
+        released_ = end;
+    }
+    void unmap() {
+        if (base_)
+            ::munmap(const_cast<uint8_t*>(base_), size_);
+        base_ = nullptr;
+        size_ = 0;
+        pos_ = 0;
+        released_ = 0;
+    }
+
+    std::unique_ptr<ByteStream> inner_;
+    const uint8_t* base_;
+    std::size_t size_;
+    std::size_t pos_ = 0;
+    std::size_t released_ = 0;
+};
+
 std::unique_ptr<uint8_t[]> allocateBuffer(std::size_t size, std::size_t& capacity) {
     if (size > SIZE_MAX - 7)
         return nullptr;
@@ -242,6 +320,27 @@ std::unique_ptr<ByteStream> bufferedReaderCreate(ByteStream* inner, std::size_t 
     if (!buffer)
         return nullptr;
     return std::make_unique<BufferedReader>(inner, std::move(buffer), capacity);
+}
+
+std::unique_ptr<ByteStream> mappedReaderCreate(std::unique_ptr<ByteStream>& inner) {
+    int fd = inner ? inner->descriptor() : -1;
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
+        static_cast<uint64_t>(st.st_size) > SIZE_MAX)
+        return nullptr;
+    std::size_t size = static_cast<std::size_t>(st.st_size);
+    void* base = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (base == MAP_FAILED)
+        return nullptr;
+    ::madvise(base, size, MADV_SEQUENTIAL);
+    std::unique_ptr<MappedReader> reader(new (std::nothrow)
+                                             MappedReader(static_cast<const uint8_t*>(base), size));
+    if (!reader) {
+        ::munmap(base, size);
+        return nullptr;
+    }
+    reader->adopt(std::move(inner));
+    return reader;
 }
 
 int64_t MemoryStream::read(void* destination, std::size_t length) {

@@ -49,6 +49,9 @@ protected:
     virtual int truncate(uint64_t length);
     // True once a read or write of this stream (or of a stream below it) has failed.
     virtual bool failed() const { return false; }
+    // The operating-system descriptor of the file behind the stream, so that a reader may map the
+    // file instead of reading it; -1 for streams that are no plain file of their own.
+    virtual int descriptor() const { return -1; }
 
     friend int64_t streamRead(ByteStream* s, void* destination, std::size_t length);
     friend int64_t streamWrite(ByteStream* s, const void* data, std::size_t length);
@@ -57,6 +60,7 @@ protected:
     friend int streamClose(std::unique_ptr<ByteStream>& s);
     friend int streamTruncate(ByteStream* s, uint64_t length);
     friend bool streamFailed(const ByteStream* s);
+    friend std::unique_ptr<ByteStream> mappedReaderCreate(std::unique_ptr<ByteStream>& inner);
 };
 
 enum class FileStreamKind : int { Read = 0, Write = 1, ReadWrite = 2, Append = 3 };
@@ -102,6 +106,15 @@ std::unique_ptr<ByteStream> fileStreamOpen(const char* path, FileStreamKind kind
 std::unique_ptr<ByteStream> bufferedReaderCreate(std::unique_ptr<ByteStream> inner, std::size_t size);
 // The same over a stream the caller keeps (never closed by the reader).
 std::unique_ptr<ByteStream> bufferedReaderCreate(ByteStream* inner, std::size_t size);
+
+// A read-only stream over the whole of a regular file mapped into memory (private, read-only, read
+// in sequence), for readers that take the entire file at once without copying it: the pages stay
+// those of the file, reclaimable by the system, and the pages behind the position are given back as
+// the reader moves on. Its view is the rest of the file. Takes `inner` over (and closes it with
+// itself) only on success; null, with `inner` left to the caller, when the stream has no file
+// descriptor, the file is empty or not regular, or the mapping fails. The file must not shrink while
+// mapped.
+std::unique_ptr<ByteStream> mappedReaderCreate(std::unique_ptr<ByteStream>& inner);
 
 // A stream over bytes in memory (reads, writes, seeks); for tests and in-memory data.
 class MemoryStream : public ByteStream {

@@ -159,6 +159,54 @@ TEST(SignalDecode, SignalBuiltWithoutAddSignalDecodesAlike) {
     EXPECT_EQ(value, double(0x23));
 }
 
+// A flat message decodes every signal, without a warning, exactly from the length it names on; each
+// kind of layout that needs the checks of the full decoding keeps a message from being flat.
+TEST(SignalDecode, FlatMessagesDecodeAllSignalsFromTheirNeededLengthOn) {
+    auto db = createMessageDb(BusType::Can);
+    DbMessage* flat = dbAddMessage(*db, "Flat", 0x10, 8, TransportProtocolType::None, "", false);
+    addSignal(flat->signals, "Low", layout(true, SignalValueType::Unsigned, 0, 8), false);
+    addSignal(flat->signals, "Big", layout(false, SignalValueType::Signed, 12, 10, 0.5, -3), false);
+    addSignal(flat->signals, "Hidden", layout(true, SignalValueType::Unsigned, 40, 3), true);
+    std::size_t needed = 0;
+    ASSERT_TRUE(decodesFlat(*flat, needed));
+    EXPECT_EQ(needed, 6u); // bits 40..42 of the ignored signal
+    std::vector<uint8_t> payload{0x81, 0x7E, 0xC3, 0x3C, 0xA5, 0x5A, 0xFF, 0x00};
+    for (std::size_t length = 0; length <= payload.size(); ++length) {
+        SCOPED_TRACE(length);
+        std::span<const uint8_t> part(payload.data(), length);
+        DecodedMessage decoded;
+        DiagCapture diag;
+        ASSERT_TRUE(dbDecode(db.get(), 0x10, part, decoded));
+        bool complete = decoded.values.size() == flat->signals.size() && diag.take().empty();
+        EXPECT_EQ(complete, length >= needed);
+    }
+
+    auto notFlat = [&db](const char* name, uint32_t key, auto&& build) {
+        DbMessage* message = dbAddMessage(*db, name, key, 8, TransportProtocolType::None, "", false);
+        addSignal(message->signals, "Plain", layout(true, SignalValueType::Unsigned, 0, 8), false);
+        build(*message);
+        std::size_t needed = 0;
+        EXPECT_FALSE(decodesFlat(*message, needed)) << name;
+    };
+    notFlat("Mux", 0x11, [](DbMessage& m) {
+        DbSignal* mux = addSignal(m.signals, "Sel", layout(true, SignalValueType::Unsigned, 8, 8), false);
+        addMuxGroup(mux->muxGroups, 1, 1);
+    });
+    notFlat("ZeroLength", 0x12, [](DbMessage& m) {
+        addSignal(m.signals, "Z", layout(true, SignalValueType::Unsigned, 8, 0), false);
+    });
+    notFlat("ShortFloat", 0x13, [](DbMessage& m) {
+        addSignal(m.signals, "F", layout(true, SignalValueType::Float, 8, 16), true);
+    });
+    notFlat("Unprepared", 0x14, [](DbMessage& m) {
+        DbSignal bare;
+        bare.layout = layout(true, SignalValueType::Unsigned, 8, 8);
+        m.signals.push_back(bare);
+    });
+    DbMessage* empty = dbAddMessage(*db, "Empty", 0x15, 8, TransportProtocolType::None, "", false);
+    EXPECT_FALSE(decodesFlat(*empty, needed));
+}
+
 class MuxMessage : public ::testing::Test {
 protected:
     void SetUp() override {

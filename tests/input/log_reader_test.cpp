@@ -415,6 +415,37 @@ TEST(LogReader, BufferSizeNeverChangesTheRecords) {
         EXPECT_EQ(readDescribed(text, size), direct) << size;
 }
 
+// Lines read where they lie in a buffer must be the lines read byte by byte: every ending (line feed,
+// carriage return and line feed, carriage returns inside or doubled), bytes next to the values of
+// the line ends, and lengths around eight-byte steps and the 199-byte budget.
+TEST(LogReader, LinesReadInPlaceAreTheLinesReadByteByByte) {
+    std::mt19937 random(11);
+    const char* const endings[] = {"\n", "\r\n", "\r\r\n", "\n\n", "\r"};
+    const char odd[] = {'\x0b', '\x0c', '\x0e', '\x09', '\x8a', '\x8d', '\0', '\xff', '\r'};
+    std::string body;
+    for (int i = 0; i < 600; ++i) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%02u.%03u;%u;%X;8;%016llX", (i / 9) % 60, (i * 37) % 1000,
+                      static_cast<unsigned>(random() % 10), static_cast<unsigned>(random()),
+                      static_cast<unsigned long long>(random()) << 32 | random());
+        std::string text = line;
+        if (i % 3 == 0) // shorter lines ending at every offset of an eight-byte word
+            text.resize(text.size() - static_cast<std::size_t>(random() % 17));
+        if (i % 5 == 0)
+            text[static_cast<std::size_t>(random()) % text.size()] = odd[random() % std::size(odd)];
+        if (i % 40 == 0)
+            text += std::string(186 + random() % 16, 'x');
+        body += text + endings[random() % std::size(endings)];
+    }
+    LogHeaderText h;
+    h.eol = "\r\n";
+    std::string text = logText({}, h) + body;
+    std::vector<std::string> direct = readDescribed(text, 0);
+    ASSERT_GT(direct.size(), 450u);
+    for (int64_t size : {1, 8, 9, 64, 199, 4096, -1})
+        EXPECT_EQ(readDescribed(text, size), direct) << size;
+}
+
 TEST(LogReader, RewindReturnsToTheFirstDataLine) {
     OpenLog log(logText({"55.250;0;1;0;", "56.000;0;2;0;"}));
     ASSERT_TRUE(log.reader);

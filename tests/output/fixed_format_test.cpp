@@ -174,6 +174,48 @@ TEST(FixedFormat, MatchesStbForTimestamps) {
     EXPECT_GT(comparison.fastShare(), 0.9);
 }
 
+// The formatter that keeps the whole part gives formatFixed's text for each value of sequences that
+// stay within a second, cross into the next one by rounding, change sign around zero and mix in
+// values it cannot keep (ties, NaN, infinities, 2^32 and more).
+TEST(FixedFormat, RepeatedWholePartsGiveTheSameTextAsEachValueAlone) {
+    Random random(7);
+    RepeatedFixed repeated;
+    std::unique_ptr<char[]> expected(new char[kFixedRoom]);
+    std::unique_ptr<char[]> text(new char[kFixedRoom]);
+    long mismatches = 0;
+    auto check = [&](double value) {
+        std::size_t length = repeated.format(text.get(), value);
+        std::size_t expectedLength = formatFixed(expected.get(), value);
+        if ((length != expectedLength || std::memcmp(text.get(), expected.get(), length) != 0) &&
+            ++mismatches <= 10)
+            ADD_FAILURE() << "after the values before it, " << std::string(expected.get(), expectedLength)
+                          << " is written as " << std::string(text.get(), length);
+    };
+    const double specials[] = {0.0078125,
+                               -0.0078125,
+                               std::numeric_limits<double>::quiet_NaN(),
+                               std::numeric_limits<double>::infinity(),
+                               4294967296.5,
+                               -0.0,
+                               0.0};
+    for (int i = 0; i < kPerDistribution / 10; ++i) {
+        // A file's rows: milliseconds of one second after another, now and then a jump.
+        double seconds = static_cast<double>(random.between(1000000000, 2000000000));
+        for (int row = 0, millis = 0; row < 8; ++row, millis += static_cast<int>(random.below(400))) {
+            check(static_cast<double>(millis % 1000) * 0.001 + seconds + millis / 1000);
+            if (random.below(8) == 0)
+                check(specials[random.below(std::size(specials))]);
+        }
+        // Values that round up into the next whole number, and small values of either sign.
+        double whole = static_cast<double>(random.between(0, 5));
+        check(whole + 0.9999994);
+        check(whole + 0.9999996);
+        check(negatedSometimes(random, random.unit()));
+        check(negatedSometimes(random, random.unit() * 1e-6));
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
 TEST(FixedFormat, MatchesStbAcrossMagnitudes) {
     Random random(3);
     Comparison comparison;

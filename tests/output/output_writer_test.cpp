@@ -1,5 +1,8 @@
 #include "output/output_writer.h"
 
+#include "db/signal_decode.h"
+#include "output/fixed_format.h"
+
 #include "resource_limits.h"
 #include "support/diag_capture.h"
 #include "support/fault_file_system.h"
@@ -14,6 +17,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -292,6 +296,59 @@ TEST_F(OutputWriterTest, MidnightUtcStartsNewFilesAndAReturningDayAppends) {
     EXPECT_EQ(tree(), (Files{"L_out/CAN1_M/2024/01/31/00000001_00000001.csv",
                              "L_out/CAN1_M/2024/02/01/00000001_00000001.csv"}));
     EXPECT_EQ(read(tree()[0]), "t,V\n1706745599.900000,1.000000\n1706745599.950000,3.000000\n");
+}
+
+// Rows of repeated frames hold what decoding each frame on its own gives, for signals of every byte
+// order, type and width, up to the last bits of classic and FD payloads.
+TEST_F(OutputWriterTest, RowsOfRepeatedFramesHoldEachFramesDecodedValues) {
+    std::mt19937 random(5);
+    MessageDb& db = addDb(1, BusType::Can);
+    for (std::size_t size : {std::size_t{8}, std::size_t{16}, std::size_t{64}}) {
+        SCOPED_TRACE(size);
+        uint32_t id = 0x300 + static_cast<uint32_t>(size);
+        std::vector<SignalDef> defs;
+        for (int k = 0; k < 12; ++k) {
+            SignalDef def{test::numberedName("S", static_cast<uint32_t>(k))};
+            def.type = static_cast<SignalValueType>(1 + random() % 4);
+            def.bits = def.type == SignalValueType::Float    ? 32
+                       : def.type == SignalValueType::Double ? 64
+                                                             : static_cast<uint8_t>(1 + random() % 64);
+            // The last signals end at the payload's last bit.
+            def.startBit =
+                static_cast<uint16_t>(k >= 10 ? size * 8 - def.bits : random() % (size * 8 - def.bits + 1));
+            def.factor = k % 3 == 0 ? 0.25 : 1.0;
+            defs.push_back(def);
+        }
+        DbMessage& message = addMessage(db, "Wide" + std::to_string(size), id, defs);
+        // Every other signal big-endian: its start bit then names the first bit read in sequence.
+        for (std::size_t k = 1; k < message.signals.size(); k += 2) {
+            message.signals[k].layout.littleEndian = 0;
+            message.signals[k].extraction = prepareExtraction(message.signals[k].layout);
+        }
+        start("L");
+        std::string expected = "t";
+        for (const SignalDef& def : defs)
+            expected += "," + def.name;
+        expected += "\n";
+        char number[kFixedRoom];
+        for (int row = 0; row < 50; ++row) {
+            std::vector<uint8_t> payload(size);
+            for (uint8_t& byte : payload)
+                byte = static_cast<uint8_t>(random());
+            double t = kJan31 + row * 0.001;
+            send(id, payload, t);
+            expected.append(number, formatFixed(number, t));
+            for (const DbSignal& signal : message.signals) {
+                double value = 0.0;
+                ASSERT_TRUE(extractSignalValue(payload, signal, value));
+                expected.append(",").append(number, formatFixed(number, value));
+            }
+            expected += "\n";
+        }
+        EXPECT_TRUE(end());
+        EXPECT_EQ(read("L_out/CAN1_Wide" + std::to_string(size) + "/2024/01/31/00000001_00000001.csv"),
+                  expected);
+    }
 }
 
 TEST_F(OutputWriterTest, MultiplexedMessageGetsOneFilePerSelectedGroup) {

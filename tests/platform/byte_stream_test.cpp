@@ -1,6 +1,9 @@
 #include "platform/byte_stream.h"
 
+#include "support/temp_dir.h"
+
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -113,6 +116,130 @@ TEST(Streams, NullAndUnsupportedAnswers) {
     ByteStream base;
     EXPECT_EQ(streamTell(&base), kStreamUnsupported);
     EXPECT_EQ(streamSeek(&base, 0, kSeekSet), kStreamUnsupported);
+}
+
+// Opens `path` mapped; fails the test when it cannot be mapped.
+std::unique_ptr<ByteStream> openMapped(const std::string& path) {
+    std::unique_ptr<ByteStream> file = fileStreamOpen(path.c_str(), FileStreamKind::Read);
+    std::unique_ptr<ByteStream> mapped = mappedReaderCreate(file);
+    EXPECT_TRUE(mapped);
+    EXPECT_FALSE(file); // taken over
+    return mapped;
+}
+
+std::string viewText(ByteStream& s) {
+    auto view = s.view();
+    return std::string(view.begin(), view.end());
+}
+
+TEST(MappedReader, AnswersEveryOperationAsAWholeFileBuffer) {
+    test::TempDir dir;
+    std::string text = "header line\r\n0123456789abcdefghijklmnopqrstuvwxyz\nlast";
+    std::string path = dir.write("f.txt", text);
+    std::unique_ptr<ByteStream> mapped = openMapped(path);
+    ASSERT_TRUE(mapped);
+    std::unique_ptr<ByteStream> buffered =
+        bufferedReaderCreate(fileStreamOpen(path.c_str(), FileStreamKind::Read), text.size());
+    ASSERT_TRUE(buffered);
+
+    // Each step runs on both streams; every answer and every byte must agree.
+    auto both = [&](auto&& step) {
+        auto expected = step(*buffered);
+        EXPECT_EQ(step(*mapped), expected);
+    };
+    auto readText = [](std::size_t n) {
+        return [n](ByteStream& s) {
+            std::string out(n, '\0');
+            int64_t got = streamRead(&s, out.data(), n);
+            out.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+            return std::make_pair(got, out);
+        };
+    };
+    auto seek = [](uint64_t offset, int whence) {
+        return [=](ByteStream& s) { return streamSeek(&s, offset, whence); };
+    };
+    auto tell = [](ByteStream& s) { return streamTell(&s); };
+    auto consume = [](std::size_t n) {
+        return [n](ByteStream& s) {
+            s.consumeView(n);
+            return viewText(s);
+        };
+    };
+
+    EXPECT_TRUE(mapped->hasView());
+    both(viewText);
+    both(consume(13));
+    both(readText(5));
+    both(tell);
+    both(seek(static_cast<uint64_t>(-3), kSeekCur));
+    both(readText(10));
+    both(seek(0, kSeekEnd));
+    both(readText(4));
+    both(viewText);
+    both(seek(static_cast<uint64_t>(-4), kSeekEnd));
+    both(consume(100)); // more than is left
+    both(tell);
+    both(seek(text.size() + 1, kSeekSet)); // beyond the end: the position stays
+    both(seek(2, kSeekSet));
+    both(readText(100));
+    both(seek(0, 7));
+    EXPECT_FALSE(streamFailed(mapped.get()));
+    EXPECT_EQ(streamClose(mapped), 0);
+    EXPECT_FALSE(mapped);
+}
+
+TEST(MappedReader, LeavesTheStreamToTheCallerWhereNothingCanBeMapped) {
+    test::TempDir dir;
+    std::unique_ptr<ByteStream> none;
+    EXPECT_FALSE(mappedReaderCreate(none));
+
+    std::unique_ptr<ByteStream> memory = std::make_unique<MemoryStream>("no file behind it");
+    EXPECT_FALSE(mappedReaderCreate(memory));
+    ASSERT_TRUE(memory);
+    char c = 0;
+    EXPECT_EQ(streamRead(memory.get(), &c, 1), 1);
+
+    std::string empty = dir.write("empty.txt", "");
+    std::unique_ptr<ByteStream> emptyFile = fileStreamOpen(empty.c_str(), FileStreamKind::Read);
+    EXPECT_FALSE(mappedReaderCreate(emptyFile));
+    EXPECT_TRUE(emptyFile);
+
+    std::string written = dir.write("w.txt", "data");
+    std::unique_ptr<ByteStream> writer = fileStreamOpen(written.c_str(), FileStreamKind::Append);
+    EXPECT_FALSE(mappedReaderCreate(writer));
+    EXPECT_TRUE(writer);
+
+    // A device is no regular file, whatever its descriptor.
+    std::unique_ptr<ByteStream> device = fileStreamOpen("/dev/zero", FileStreamKind::Read);
+    ASSERT_TRUE(device);
+    EXPECT_FALSE(mappedReaderCreate(device));
+    EXPECT_TRUE(device);
+}
+
+// A file longer than the span the reader keeps mapped ahead of handing pages back: every byte is read
+// right going forward, and again after a seek back to the start.
+TEST(MappedReader, ReadsALongFileRightBeforeAndAfterGivingPagesBack) {
+    test::TempDir dir;
+    std::string text(20u << 20, '\0');
+    for (std::size_t i = 0; i < text.size(); ++i)
+        text[i] = static_cast<char>(i * 2654435761u >> 13);
+    std::unique_ptr<ByteStream> mapped = openMapped(dir.write("long.bin", text));
+    ASSERT_TRUE(mapped);
+    std::size_t at = 0;
+    bool same = true;
+    while (same && at < text.size()) {
+        auto view = mapped->view();
+        std::size_t n = std::min<std::size_t>(view.size(), 300007);
+        same = view.size() == text.size() - at && std::memcmp(view.data(), text.data() + at, n) == 0;
+        mapped->consumeView(n);
+        at += n;
+    }
+    EXPECT_TRUE(same) << at;
+    EXPECT_TRUE(mapped->view().empty());
+    ASSERT_EQ(streamSeek(mapped.get(), 0, kSeekSet), 0);
+    std::string again(text.size(), '\0');
+    EXPECT_EQ(streamRead(mapped.get(), again.data(), again.size()), static_cast<int64_t>(text.size()));
+    EXPECT_TRUE(again == text);
 }
 
 } // namespace

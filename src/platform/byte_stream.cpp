@@ -1,5 +1,7 @@
 #include "platform/byte_stream.h"
 
+#include "platform/mapping_guard.h"
+
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -219,6 +221,7 @@ public:
     ~MappedReader() override { unmap(); }
 
     void adopt(std::unique_ptr<ByteStream> inner) { inner_ = std::move(inner); }
+    bool watch() { return guard_.watch(base_, size_); }
 
     bool hasView() const override { return true; }
     std::span<const uint8_t> view() override { return {base_ + pos_, size_ - pos_}; }
@@ -257,7 +260,8 @@ private:
         unmap();
         return inner_ ? streamClose(inner_) : 0;
     }
-    bool failed() const override { return streamFailed(inner_.get()); }
+    // A file cut short under the mapping reads as zeros from the cut on: that is a read error.
+    bool failed() const override { return cut_ || guard_.cut() || streamFailed(inner_.get()); }
 
     // Unmaps the whole pages before the position. They stay in the system's cache of the file; a
     // seek back faults them in again.
@@ -269,6 +273,8 @@ private:
         released_ = end;
     }
     void unmap() {
+        cut_ = cut_ || guard_.cut();
+        guard_.release();
         if (base_)
             ::munmap(const_cast<uint8_t*>(base_), size_);
         base_ = nullptr;
@@ -282,6 +288,8 @@ private:
     std::size_t size_;
     std::size_t pos_ = 0;
     std::size_t released_ = 0;
+    MappingGuard guard_;
+    bool cut_ = false;
 };
 
 std::unique_ptr<uint8_t[]> allocateBuffer(std::size_t size, std::size_t& capacity) {
@@ -339,6 +347,8 @@ std::unique_ptr<ByteStream> mappedReaderCreate(std::unique_ptr<ByteStream>& inne
         ::munmap(base, size);
         return nullptr;
     }
+    if (!reader->watch())
+        return nullptr; // destroying the reader unmaps; the caller copies the file instead
     reader->adopt(std::move(inner));
     return reader;
 }

@@ -112,8 +112,8 @@ std::unique_ptr<ByteStream> bufferedReaderCreate(ByteStream* inner, std::size_t 
 // those of the file, reclaimable by the system, and the pages behind the position are given back as
 // the reader moves on. Its view is the rest of the file. Takes `inner` over (and closes it with
 // itself) only on success; null, with `inner` left to the caller, when the stream has no file
-// descriptor, the file is empty or not regular, or the mapping fails. The file must not shrink while
-// mapped.
+// descriptor, the file is empty or not regular, or the mapping fails. Should the file shrink while
+// mapped, the rest reads as zeros and the stream reports a read error (see platform/mapping_guard.h).
 std::unique_ptr<ByteStream> mappedReaderCreate(std::unique_ptr<ByteStream>& inner);
 
 // A stream over bytes in memory (reads, writes, seeks); for tests and in-memory data.

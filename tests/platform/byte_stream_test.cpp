@@ -2,6 +2,7 @@
 
 #include "support/temp_dir.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -240,6 +241,37 @@ TEST(MappedReader, ReadsALongFileRightBeforeAndAfterGivingPagesBack) {
     std::string again(text.size(), '\0');
     EXPECT_EQ(streamRead(mapped.get(), again.data(), again.size()), static_cast<int64_t>(text.size()));
     EXPECT_TRUE(again == text);
+}
+
+// A file cut short by another program while it is mapped: the rest reads as zeros, the stream
+// reports a read error, and the program goes on. A SIGBUS that is no such fault still ends it.
+TEST(MappedReader, AFileCutShortUnderTheMappingIsAReadErrorNotACrash) {
+    test::TempDir dir;
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    std::string text(4 * page, 'x');
+    std::string path = dir.write("cut.txt", text);
+    std::unique_ptr<ByteStream> mapped = openMapped(path);
+    ASSERT_TRUE(mapped);
+    std::string head(page, '\0');
+    ASSERT_EQ(streamRead(mapped.get(), head.data(), page), static_cast<int64_t>(page));
+    EXPECT_EQ(head, text.substr(0, page));
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(page + page / 2)), 0);
+
+    std::string rest(3 * page, '\1');
+    ASSERT_EQ(streamRead(mapped.get(), rest.data(), rest.size()), static_cast<int64_t>(rest.size()));
+    EXPECT_EQ(rest.substr(0, page / 2), text.substr(0, page / 2)); // still in the file
+    EXPECT_EQ(rest.substr(page), std::string(2 * page, '\0'));     // beyond the cut
+    EXPECT_TRUE(streamFailed(mapped.get()));
+    EXPECT_EQ(streamClose(mapped), 0);
+
+    // A second file mapped afterwards reads cleanly.
+    std::string other = dir.write("whole.txt", "whole file");
+    std::unique_ptr<ByteStream> again = openMapped(other);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(viewText(*again), "whole file");
+    EXPECT_FALSE(streamFailed(again.get()));
+
+    EXPECT_EXIT(::raise(SIGBUS), ::testing::KilledBySignal(SIGBUS), "");
 }
 
 } // namespace

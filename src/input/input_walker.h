@@ -48,6 +48,17 @@ enum WalkResult : int {
     kWalkQueryFailed = 129,
 };
 
+// Takes the log files the walk selects, in walk order.
+class LogFileHandler {
+public:
+    virtual ~LogFileHandler() = default;
+    // One log file (relative to the input root), its mirrored output name and its size; answers its
+    // result code (kWalkOk when the result is decided later, elsewhere).
+    virtual int onLogFile(const std::string& name, const std::string& outputName, uint64_t size) = 0;
+    // Records handed to sinks so far.
+    virtual uint64_t recordCount() const = 0;
+};
+
 class InputWalker {
 public:
     virtual ~InputWalker() = default;
@@ -56,11 +67,18 @@ public:
     virtual uint64_t fileCount() const = 0;
     virtual uint64_t recordCount() const = 0;
     virtual uint64_t byteCount() const = 0;
+    // The walk was abandoned because an input could not be queried: its result is that alone.
+    virtual bool abandoned() const = 0;
 };
 
 // The file systems and the sink must outlive the walker's run; the options are copied. Destroying the
 // walker does not touch the file systems or the sink.
 std::unique_ptr<InputWalker> inputWalkerCreate(FileSystem& inputRoot, FileSystem& outputRoot,
                                                const WalkerOptions& options, MessageSink& sink);
+
+// A walk that hands each selected log file to `handler` (which must outlive the walker) instead of
+// converting it itself; the observer of the options is the handler's business.
+std::unique_ptr<InputWalker> inputWalkerCreate(FileSystem& inputRoot, FileSystem& outputRoot,
+                                               const WalkerOptions& options, LogFileHandler& handler);
 
 } // namespace loglathe

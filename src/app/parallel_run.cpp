@@ -1,5 +1,6 @@
 #include "app/parallel_run.h"
 
+#include "app/command_line.h"
 #include "app/tp_chain.h"
 #include "input/file_converter.h"
 #include "input/log_reader.h"
@@ -8,6 +9,8 @@
 #include "platform/diag_sequence.h"
 
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -194,7 +197,13 @@ bool Run::setUp(std::size_t jobs) {
     for (auto& worker : workers_) {
         try {
             Worker* w = worker.get();
-            worker->thread = std::thread([this, w] { work(*w); });
+            worker->thread = std::thread([this, w] {
+                try {
+                    work(*w);
+                } catch (const std::bad_alloc&) {
+                    exitOutOfMemory();
+                }
+            });
         } catch (const std::system_error&) {
             return false;
         }
@@ -368,6 +377,11 @@ void Run::addTotals(RunTotals& totals) {
 }
 
 } // namespace
+
+void exitOutOfMemory() {
+    std::fputs("loglathe: out of memory\n", stderr);
+    std::_Exit(kStatusSetup);
+}
 
 std::unique_ptr<ParallelRun> parallelRunCreate(const RunConfig& config, int jobs, WalkObserver* observer) {
     auto count = static_cast<std::size_t>(jobs < 2 ? 2 : jobs);

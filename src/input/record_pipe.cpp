@@ -2,6 +2,9 @@
 
 #include "platform/diag_log.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <system_error>
 
 namespace loglathe {
@@ -16,7 +19,15 @@ RecordPipe::RecordPipe(LogReader& reader, ByteStream& stream, std::size_t batchR
         batches_.push_back(std::move(batch));
     }
     try {
-        thread_ = std::thread([this] { readLoop(); });
+        thread_ = std::thread([this] {
+            try {
+                readLoop();
+            } catch (const std::bad_alloc&) {
+                // As main() does, but from a thread it cannot catch.
+                std::fputs("loglathe: out of memory\n", stderr);
+                std::_Exit(129);
+            }
+        });
         threaded_ = true;
     } catch (const std::system_error&) {
         threaded_ = false; // read on the caller's thread, one record at a time

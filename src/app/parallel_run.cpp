@@ -15,6 +15,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -72,7 +73,7 @@ std::string outputKeyOf(const HeaderKey& header) {
 struct FileJob {
     std::string name;
     std::string outputName;
-    uint64_t size = 0;
+    PathInfo info;
     DiagSequence::Slot slot = 0;
 };
 
@@ -138,7 +139,8 @@ public:
     ~Run() override;
 
     bool setUp(std::size_t jobs);
-    int onLogFile(const std::string& name, const std::string& outputName, uint64_t size) override;
+    int onLogFile(const std::string& name, const std::string& outputName, const PathInfo& info) override;
+    bool catchUp(const PathInfo& info) override;
     uint64_t recordCount() const override;
     int finish() override;
     bool closeFiles() override;
@@ -161,13 +163,16 @@ private:
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    bool walkDone_ = false; // guarded by mutex_
+    bool walkDone_ = false;     // guarded by mutex_
+    uint64_t pendingFiles_ = 0; // handed out and not yet converted; guarded by mutex_
 
     // The walk's side.
     std::vector<std::unique_ptr<Unit>> units_; // in walk order
     Unit* current_ = nullptr;
     std::optional<HeaderKey> previous_; // the last file whose header was read
     std::map<std::string, std::size_t> workerOfKey_;
+    std::set<std::pair<uint64_t, uint64_t>> handedOut_; // identities of the files handed out, with -d
+    std::set<std::pair<uint64_t, uint64_t>> listed_;    // and of the folders listed, the root first
     bool finished_ = false;
 };
 
@@ -208,6 +213,10 @@ bool Run::setUp(std::size_t jobs) {
             return false;
         }
     }
+    // The names on the command line are the root folder's entries, listed as the walk begins.
+    PathInfo root;
+    if (config_.deleteConverted && fsStat(*config_.inputRoot, "", root))
+        catchUp(root);
     mainSlot_ = sequence_.open();
     mainOpen_ = true;
     captureMainLines();
@@ -223,7 +232,7 @@ void Run::captureMainLines() {
     diagCaptureTo(sequence_.lines(mainSlot_));
 }
 
-int Run::onLogFile(const std::string& name, const std::string& outputName, uint64_t size) {
+int Run::onLogFile(const std::string& name, const std::string& outputName, const PathInfo& info) {
     std::optional<HeaderKey> header = probeHeader(*config_.inputRoot, name);
     // A file whose header is rejected changes nothing for the files after it, so it joins the unit
     // in progress.
@@ -233,14 +242,17 @@ int Run::onLogFile(const std::string& name, const std::string& outputName, uint6
 
     diagCaptureTo(nullptr);
     sequence_.close(mainSlot_);
-    FileJob job{name, outputName, size, sequence_.open()};
+    FileJob job{name, outputName, info, sequence_.open()};
+    if (config_.deleteConverted && (info.device != 0 || info.inode != 0))
+        handedOut_.insert({info.device, info.inode});
     mainSlot_ = sequence_.open();
     captureMainLines();
 
     std::lock_guard<std::mutex> lock(mutex_);
     Unit& unit = startsUnit ? startUnit(header) : *current_;
     unit.files.push_back(std::move(job));
-    workers_[unit.worker]->outstanding += size;
+    workers_[unit.worker]->outstanding += info.size;
+    ++pendingFiles_;
     changed_.notify_all();
     return kWalkOk;
 }
@@ -305,15 +317,35 @@ void Run::convertUnit(Worker& worker, Unit& unit) {
         }
         {
             DiagCaptureScope capture(sequence_.lines(job.slot));
-            unit.result |= worker.converter->onLogFile(job.name, job.outputName, job.size);
+            unit.result |= worker.converter->onLogFile(job.name, job.outputName, job.info);
         }
         sequence_.close(job.slot);
         std::lock_guard<std::mutex> lock(mutex_);
-        worker.outstanding -= job.size;
+        worker.outstanding -= job.info.size;
+        if (--pendingFiles_ == 0)
+            changed_.notify_all();
     }
     unit.started = worker.converter->sinkStarts() != startsBefore;
     if (unit.started)
         unit.sessionsLeft = tpManagerSummary(*worker.chain->manager).unfinished;
+}
+
+// Only removal after conversion changes the inputs, so only then can a file handed out earlier be
+// gone when the walk comes to it again: named twice, or in a folder reached along a second path.
+// Such a folder is listed again only once every file handed out so far is done.
+bool Run::catchUp(const PathInfo& info) {
+    if (!config_.deleteConverted || (info.device == 0 && info.inode == 0))
+        return false;
+    std::pair<uint64_t, uint64_t> identity{info.device, info.inode};
+    if (info.kind == PathKind::Directory) {
+        if (listed_.insert(identity).second)
+            return false;
+    } else if (!handedOut_.count(identity)) {
+        return false;
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return pendingFiles_ == 0; });
+    return true;
 }
 
 uint64_t Run::recordCount() const {

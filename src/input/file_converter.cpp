@@ -25,11 +25,11 @@ void FileConverter::forgetPrevious() {
     previousFailed_ = false;
 }
 
-int FileConverter::onLogFile(const std::string& name, const std::string& outputName, uint64_t size) {
+int FileConverter::onLogFile(const std::string& name, const std::string& outputName, const PathInfo& file) {
     reportAdvance(0);
     int result = convert(name, outputName);
     ++filesDone_;
-    bytesDone_ += size;
+    bytesDone_ += file.size;
     reportAdvance(0);
     if (result == kWalkFileFailed)
         diagLog(kDiagError, "Error during conversion of %.*s", nameLength(name), name.data());

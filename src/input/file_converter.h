@@ -21,8 +21,8 @@ public:
     // `readAhead` the records of a file are read on a thread of their own (RecordPipe).
     FileConverter(FileSystem& inputRoot, const WalkerOptions& options, MessageSink& sink, bool readAhead);
 
-    // One selected log file of `size` bytes: kWalkOk, or kWalkFileFailed after its report.
-    int onLogFile(const std::string& name, const std::string& outputName, uint64_t size) override;
+    // One selected log file: kWalkOk, or kWalkFileFailed after its report.
+    int onLogFile(const std::string& name, const std::string& outputName, const PathInfo& info) override;
     uint64_t recordCount() const override { return recordCount_; }
 
     // The next file starts a new session, as the first file of a walk does.

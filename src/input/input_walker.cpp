@@ -64,9 +64,9 @@ public:
     bool abandoned() const override { return abandoned_; }
 
 private:
-    int walkPath(const std::string& name, const std::string& outputName);
+    int walkPath(const std::string& name, const std::string& outputName, bool listed);
     int walkFolder(const std::string& name, const std::string& outputName, const PathInfo& info);
-    int processFile(const std::string& name, const std::string& outputName, uint64_t size);
+    int processFile(const std::string& name, const std::string& outputName, const PathInfo& info);
 
     FileSystem& inputRoot_;
     [[maybe_unused]] FileSystem& outputRoot_; // held for the run; nothing is made below it here
@@ -94,17 +94,28 @@ int Walker::run(const std::vector<std::string>& names) {
             if (info.kind == PathKind::Directory)
                 outputName = outputNameOfFolder(name);
         }
-        result |= walkPath(name, outputName);
+        result |= walkPath(name, outputName, false);
     }
     return result;
 }
 
-int Walker::walkPath(const std::string& name, const std::string& outputName) {
+// `listed`: the name comes from the listing of its folder, not from the command line.
+int Walker::walkPath(const std::string& name, const std::string& outputName, bool listed) {
     PathInfo info;
     // An entry that cannot be queried is skipped, and the result says an input could not be queried.
     if (!fsStat(inputRoot_, name, info)) {
         diagLog(kDiagFatal, "Error during stat of %.*s, exiting", nameLength(name), name.data());
         return kWalkQueryFailed;
+    }
+    if (info.kind == PathKind::File && handler_.catchUp(info)) {
+        if (!fsStat(inputRoot_, name, info)) {
+            diagLog(kDiagFatal, "Error during stat of %.*s, exiting", nameLength(name), name.data());
+            return kWalkQueryFailed;
+        }
+        // Removed after its conversion earlier in the walk: converting each file at once, the
+        // listing of its folder would not have held it.
+        if (listed && info.kind == PathKind::Missing)
+            return kWalkOk;
     }
     switch (info.kind) {
     case PathKind::Missing:
@@ -113,7 +124,7 @@ int Walker::walkPath(const std::string& name, const std::string& outputName) {
     case PathKind::Directory:
         return walkFolder(name, outputName, info);
     case PathKind::File:
-        return processFile(name, outputName, info.size);
+        return processFile(name, outputName, info);
     case PathKind::Other:
         break;
     }
@@ -135,6 +146,7 @@ int Walker::walkFolder(const std::string& name, const std::string& outputName, c
         }
         descent_.push_back({info.device, info.inode});
     }
+    handler_.catchUp(info);
     DirListing listing;
     fsList(inputRoot_, name, listing);
     int result = kWalkOk;
@@ -143,19 +155,19 @@ int Walker::walkFolder(const std::string& name, const std::string& outputName, c
         appendChild(childName, entryName);
         std::string childOutput = outputName;
         appendChild(childOutput, entryName);
-        result |= walkPath(childName, childOutput);
+        result |= walkPath(childName, childOutput, true);
     }
     if (known)
         descent_.pop_back();
     return result;
 }
 
-int Walker::processFile(const std::string& name, const std::string& outputName, uint64_t size) {
+int Walker::processFile(const std::string& name, const std::string& outputName, const PathInfo& info) {
     if (!isLogFileName(name))
         return kWalkOk;
     ++fileCount_;
-    byteCount_ += size;
-    return handler_.onLogFile(name, outputName, size);
+    byteCount_ += info.size;
+    return handler_.onLogFile(name, outputName, info);
 }
 
 } // namespace

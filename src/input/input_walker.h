@@ -52,9 +52,15 @@ enum WalkResult : int {
 class LogFileHandler {
 public:
     virtual ~LogFileHandler() = default;
-    // One log file (relative to the input root), its mirrored output name and its size; answers its
-    // result code (kWalkOk when the result is decided later, elsewhere).
-    virtual int onLogFile(const std::string& name, const std::string& outputName, uint64_t size) = 0;
+    // One log file (relative to the input root), its mirrored output name and what its stat told;
+    // answers its result code (kWalkOk when the result is decided later, elsewhere).
+    virtual int onLogFile(const std::string& name, const std::string& outputName, const PathInfo& info) = 0;
+    // A handler that converts files after handing them on is told of every file before the walk
+    // takes it and of every folder before the walk lists it. True means: the inputs may have changed
+    // there since they were handed on (a file removed after its conversion, reached again); the
+    // handler has waited for all files handed on so far, and the walk looks again, as a walk that
+    // converts each file at once would find it.
+    virtual bool catchUp(const PathInfo&) { return false; }
     // Records handed to sinks so far.
     virtual uint64_t recordCount() const = 0;
 };

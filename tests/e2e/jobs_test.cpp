@@ -136,6 +136,30 @@ TEST(Jobs, ASessionComingBackLaterAppendsInWalkOrder) {
     EXPECT_LT(rows.find(",201.000000,"), rows.find(",401.000000,")) << rows;
 }
 
+// With -d a file converted earlier in the walk is gone when the walk comes to it again: through a
+// second path to its folder, or named twice. The workers lag behind the walk, which must find what
+// a walk converting each file at once finds.
+TEST(Jobs, FilesRemovedAfterConversionAreGoneWhenTheWalkComesBack) {
+    TempDir dir;
+    dir.write("dbc/can.dbc", kCanDbc);
+    LogFile log;
+    for (int split = 1; split <= 3; ++split) {
+        log.split = split;
+        log.lines = {frame(stampAt(split), 0x100, engineData(100 * split))};
+        dir.write("logs/a/" + std::to_string(split) + ".txt", log.text());
+    }
+    dir.link("logs/b", dir.path("logs/a"));
+    log.session = 2;
+    dir.write("top.txt", log.text());
+    RunResult run =
+        runLoglathe({"-d", "--verbosity=3", "--dbc-can1=" + dir.path("dbc/can.dbc"), "-O", dir.mkdir("out"),
+                     dir.path("top.txt"), dir.path("logs/"), dir.path("top.txt")});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(countLines(run.err, " W Could not find input file/folder top.txt"), 1) << run.err;
+    EXPECT_EQ(parseSummaries(run.out).value_or(Summaries{}).readerFiles, 4u) << run.out;
+    EXPECT_FALSE(dir.exists("logs/a/2.txt"));
+}
+
 TEST(Jobs, InvalidJobCountsAreSetupErrors) {
     TempDir dir;
     dir.write("dbc/can.dbc", kCanDbc);

@@ -52,7 +52,7 @@ bool buildTable(RunConfig& config, int argc, OptionTable& table, FrontEntries& f
     front.noAppendRoot = arg_lit0("X", "no-append-root", "do not add \"_out\" when converting folders");
     front.buffer =
         arg_int0("b", "buffer", "<n>", "buffer size in bytes. 0 disables and -1 takes entire file");
-    front.jobs = arg_int0("j", "jobs", "<n>", "files converted side by side (default: the CPUs available)");
+    front.jobs = arg_int0("j", "jobs", "<n>", "worker threads (default: the number of CPUs available)");
     table.entries = {
         front.help,         front.version, front.verbosity, front.nonInteractive, front.deleteConverted,
         front.noAppendRoot, front.buffer,  front.jobs};

@@ -197,10 +197,12 @@ std::string withoutExecutionTime(const std::string& out) {
     return std::regex_replace(out, time, "");
 }
 
-// Diagnostics lines without their clock stamps and process and thread ids.
+// Diagnostics lines without their clock stamps and process and thread ids (also those of the
+// sanitizers' own lines in sanitizer builds, "==1234==WARNING: ...").
 std::string withoutStamps(const std::string& err) {
     static const std::regex stamp("(^|\n)\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} +\\d+ +\\d+ ");
-    return std::regex_replace(err, stamp, "$1");
+    static const std::regex sanitizerPid("(^|\n)==\\d+==");
+    return std::regex_replace(std::regex_replace(err, stamp, "$1"), sanitizerPid, "$1==");
 }
 
 // A copy with links, special files, modes and holes kept (a test may leave a terabyte-sized sparse

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sched.h>
 #include <set>
 #include <string_view>
 
@@ -15,6 +16,9 @@ namespace {
 
 constexpr const char* kProgramName = "loglathe";
 constexpr int kMaxErrors = 20;
+// Each job has its own writer, transport sessions and reading thread; more than this would only
+// share the descriptors and memory thinner.
+constexpr int kMaxJobs = 256;
 
 // Entries of the front end that parseCommandLine reads after parsing.
 struct FrontEntries {
@@ -25,6 +29,7 @@ struct FrontEntries {
     arg_lit* deleteConverted = nullptr;
     arg_lit* noAppendRoot = nullptr;
     arg_int* buffer = nullptr;
+    arg_int* jobs = nullptr;
     struct arg_end* end = nullptr;
 };
 
@@ -47,9 +52,10 @@ bool buildTable(RunConfig& config, int argc, OptionTable& table, FrontEntries& f
     front.noAppendRoot = arg_lit0("X", "no-append-root", "do not add \"_out\" when converting folders");
     front.buffer =
         arg_int0("b", "buffer", "<n>", "buffer size in bytes. 0 disables and -1 takes entire file");
-    table.entries = {front.help,           front.version,         front.verbosity,
-                     front.nonInteractive, front.deleteConverted, front.noAppendRoot,
-                     front.buffer};
+    front.jobs = arg_int0("j", "jobs", "<n>", "worker threads (default: the number of CPUs available)");
+    table.entries = {
+        front.help,         front.version, front.verbosity, front.nonInteractive, front.deleteConverted,
+        front.noAppendRoot, front.buffer,  front.jobs};
 
     if (config.hooks && config.hooks->addOptions && !config.hooks->addOptions(config, table))
         return false;
@@ -63,6 +69,16 @@ bool buildTable(RunConfig& config, int argc, OptionTable& table, FrontEntries& f
     front.end = arg_end(kMaxErrors);
     table.entries.push_back(front.end);
     return arg_nullcheck(table.entries.data()) == 0;
+}
+
+// The CPUs this process may run on; 1 when that cannot be told.
+int availableCpus() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0)
+        return 1;
+    int count = CPU_COUNT(&set);
+    return count > 0 ? count : 1;
 }
 
 bool startsWith(std::string_view text, std::string_view prefix) {
@@ -424,6 +440,12 @@ bool parseCommandLine(RunConfig& config, int argc, char** argv, int* status) {
     config.noAppendRoot = front.noAppendRoot->count == 1;
     config.nonInteractive = front.nonInteractive->count == 1;
     config.bufferSize = front.buffer->count > 0 ? static_cast<int64_t>(front.buffer->ival[0]) : -1;
+    config.jobs = front.jobs->count > 0 ? front.jobs->ival[0] : availableCpus();
+    if (config.jobs < 1 || config.jobs > kMaxJobs) {
+        diagLog(kDiagError, "Invalid number of jobs: %d (1 to %d)", config.jobs, kMaxJobs);
+        *status = kStatusBadValue;
+        return false;
+    }
 
     if (!detectCommonRoot(config)) {
         *status = kStatusNoCommonRoot;

@@ -46,6 +46,7 @@ struct RunConfig {
     bool noAppendRoot = false;
     bool nonInteractive = false;
     int64_t bufferSize = -1;
+    int jobs = 1;                    // log files converted side by side; from "jobs", else the CPUs available
     std::string commonRoot;          // ends in "/"
     std::vector<std::string> inputs; // relative to commonRoot after root detection
     std::vector<std::string> outputDirs;

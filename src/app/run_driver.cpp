@@ -1,6 +1,7 @@
 #include "app/run_driver.h"
 
 #include "app/command_line.h"
+#include "app/parallel_run.h"
 #include "app/progress.h"
 #include "app/run_summary.h"
 #include "app/tp_chain.h"
@@ -29,6 +30,42 @@ RunTotals collectTotals(const InputWalker& walker, TpManager& manager, const Out
     return totals;
 }
 
+// The conversion on `config.jobs` workers; the same outputs as runSequential.
+int runParallel(const RunConfig& config, const RunEnvironment& environment) {
+    // The walker reports to the run, the run's workers to the progress line, so the progress line
+    // outlives the run and the run the walker.
+    WalkerOptions walkerOptions = config.walkerOptions();
+    std::unique_ptr<Progress> progress =
+        progressCreate(walkerOptions.nonInteractive, *config.inputRoot, config.inputs);
+    std::unique_ptr<ParallelRun> run = parallelRunCreate(config, config.jobs, progress.get());
+    if (!run)
+        return kStatusSetup;
+    walkerOptions.observer = nullptr; // the workers report the advance
+    std::unique_ptr<InputWalker> walker =
+        inputWalkerCreate(*config.inputRoot, *config.outputRoot(), walkerOptions, *run);
+
+    const std::clock_t clockStart = std::clock();
+    int status = walker->run(config.inputs);
+    int converted = run->finish();
+    // An abandoned walk answers that alone, as on one thread.
+    if (!walker->abandoned())
+        status |= converted;
+    if (!run->closeFiles())
+        status |= kWalkFileFailed;
+    const std::clock_t clockEnd = std::clock();
+    if (progress)
+        progress->finish();
+
+    RunTotals totals;
+    totals.files = walker->fileCount();
+    totals.bytes = walker->byteCount();
+    run->addTotals(totals);
+    totals.clockStart = clockStart;
+    totals.clockEnd = clockEnd;
+    printSummaries(environment.summaryOut, totals);
+    return status;
+}
+
 } // namespace
 
 int runConversion(int argc, char** argv, const RunEnvironment& environment) {
@@ -49,6 +86,8 @@ int runConversion(int argc, char** argv, const RunEnvironment& environment) {
     config->makeFileSystem = environment.makeFileSystem;
     if (!parseCommandLine(*config, argc, argv, &status))
         return status;
+    if (config->jobs > 1)
+        return runParallel(*config, environment);
     writer = writerCreate(*config->outputRoot(), config->canDbs, config->linDbs, config->writerOptions());
     if (!writer)
         return status;

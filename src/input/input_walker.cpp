@@ -1,6 +1,6 @@
 #include "input/input_walker.h"
 
-#include "input/log_reader.h"
+#include "input/file_converter.h"
 #include "platform/diag_log.h"
 
 #include <algorithm>
@@ -52,38 +52,31 @@ int nameLength(const std::string& name) {
 
 class Walker final : public InputWalker {
 public:
-    Walker(FileSystem& inputRoot, FileSystem& outputRoot, const WalkerOptions& options, MessageSink& sink)
-        : inputRoot_(inputRoot), outputRoot_(outputRoot), options_(options), sink_(sink) {}
+    Walker(FileSystem& inputRoot, FileSystem& outputRoot, const WalkerOptions& options,
+           LogFileHandler& handler, std::unique_ptr<FileConverter> owned = nullptr)
+        : inputRoot_(inputRoot), outputRoot_(outputRoot), options_(options), owned_(std::move(owned)),
+          handler_(handler) {}
 
     int run(const std::vector<std::string>& names) override;
     uint64_t fileCount() const override { return fileCount_; }
-    uint64_t recordCount() const override { return recordCount_; }
+    uint64_t recordCount() const override { return handler_.recordCount(); }
     uint64_t byteCount() const override { return byteCount_; }
+    bool abandoned() const override { return abandoned_; }
 
 private:
-    int walkPath(const std::string& name, const std::string& outputName);
+    int walkPath(const std::string& name, const std::string& outputName, bool listed);
     int walkFolder(const std::string& name, const std::string& outputName, const PathInfo& info);
-    int processFile(const std::string& name, const std::string& outputName, uint64_t size);
-    int convert(const std::string& name, const std::string& outputName);
-    std::unique_ptr<ByteStream> openInput(const std::string& name);
-    bool continuesPrevious(const FileInfo& info, bool& repeated) const;
-    int feedSink(const std::string& name, std::unique_ptr<ByteStream>& stream,
-                 std::unique_ptr<LogReader>& reader, const FileInfo& info, bool continuation);
-    void reportAdvance(int64_t positionInFile);
+    int processFile(const std::string& name, const std::string& outputName, const PathInfo& info);
 
     FileSystem& inputRoot_;
     [[maybe_unused]] FileSystem& outputRoot_; // held for the run; nothing is made below it here
     const WalkerOptions options_;
-    MessageSink& sink_;
+    std::unique_ptr<FileConverter> owned_; // the converter of a walk that converts itself
+    LogFileHandler& handler_;
 
     uint64_t fileCount_ = 0;
-    uint64_t recordCount_ = 0;
     uint64_t byteCount_ = 0;
-    uint64_t filesDone_ = 0; // for the observer only
-    uint64_t bytesDone_ = 0;
-    FileInfo previous_;
-    bool previousFailed_ = false; // the sink did not take all of the previous file
-    LogRecord record_;
+    bool abandoned_ = false;
     std::vector<FolderId> descent_;
 };
 
@@ -95,22 +88,34 @@ int Walker::run(const std::vector<std::string>& names) {
             PathInfo info;
             if (!fsStat(inputRoot_, name, info)) {
                 diagLog(kDiagFatal, "Could not query %.*s for information", nameLength(name), name.data());
+                abandoned_ = true;
                 return kWalkQueryFailed;
             }
             if (info.kind == PathKind::Directory)
                 outputName = outputNameOfFolder(name);
         }
-        result |= walkPath(name, outputName);
+        result |= walkPath(name, outputName, false);
     }
     return result;
 }
 
-int Walker::walkPath(const std::string& name, const std::string& outputName) {
+// `listed`: the name comes from the listing of its folder, not from the command line.
+int Walker::walkPath(const std::string& name, const std::string& outputName, bool listed) {
     PathInfo info;
     // An entry that cannot be queried is skipped, and the result says an input could not be queried.
     if (!fsStat(inputRoot_, name, info)) {
         diagLog(kDiagFatal, "Error during stat of %.*s, exiting", nameLength(name), name.data());
         return kWalkQueryFailed;
+    }
+    if (info.kind == PathKind::File && handler_.catchUp(info)) {
+        if (!fsStat(inputRoot_, name, info)) {
+            diagLog(kDiagFatal, "Error during stat of %.*s, exiting", nameLength(name), name.data());
+            return kWalkQueryFailed;
+        }
+        // Removed after its conversion earlier in the walk: converting each file at once, the
+        // listing of its folder would not have held it.
+        if (listed && info.kind == PathKind::Missing)
+            return kWalkOk;
     }
     switch (info.kind) {
     case PathKind::Missing:
@@ -119,7 +124,7 @@ int Walker::walkPath(const std::string& name, const std::string& outputName) {
     case PathKind::Directory:
         return walkFolder(name, outputName, info);
     case PathKind::File:
-        return processFile(name, outputName, info.size);
+        return processFile(name, outputName, info);
     case PathKind::Other:
         break;
     }
@@ -141,6 +146,7 @@ int Walker::walkFolder(const std::string& name, const std::string& outputName, c
         }
         descent_.push_back({info.device, info.inode});
     }
+    handler_.catchUp(info);
     DirListing listing;
     fsList(inputRoot_, name, listing);
     int result = kWalkOk;
@@ -149,159 +155,19 @@ int Walker::walkFolder(const std::string& name, const std::string& outputName, c
         appendChild(childName, entryName);
         std::string childOutput = outputName;
         appendChild(childOutput, entryName);
-        result |= walkPath(childName, childOutput);
+        result |= walkPath(childName, childOutput, true);
     }
     if (known)
         descent_.pop_back();
     return result;
 }
 
-int Walker::processFile(const std::string& name, const std::string& outputName, uint64_t size) {
+int Walker::processFile(const std::string& name, const std::string& outputName, const PathInfo& info) {
     if (!isLogFileName(name))
         return kWalkOk;
     ++fileCount_;
-    byteCount_ += size;
-    reportAdvance(0);
-    int result = convert(name, outputName);
-    ++filesDone_;
-    bytesDone_ += size;
-    reportAdvance(0);
-    if (result == kWalkFileFailed)
-        diagLog(kDiagError, "Error during conversion of %.*s", nameLength(name), name.data());
-    return result;
-}
-
-int Walker::convert(const std::string& name, const std::string& outputName) {
-    FileInfo info;
-    info.inputPath = name;
-    std::string_view extension = pathExtension(outputName);
-    info.outputBase = outputName;
-    if (!extension.empty())
-        info.outputBase.resize(outputName.size() - std::min(outputName.size(), extension.size() + 1));
-
-    std::unique_ptr<ByteStream> stream = openInput(name);
-    if (!stream)
-        return kWalkFileFailed;
-
-    std::unique_ptr<LogReader> reader = logReaderCreate(*stream);
-    if (!reader) {
-        diagLog(kDiagError, "Could not open log");
-        streamClose(stream);
-        return kWalkFileFailed;
-    }
-
-    const LogHeader& header = reader->header();
-    info.startTime = header.startTime;
-    info.session = static_cast<uint32_t>(header.session);
-    info.split = static_cast<uint32_t>(header.split);
-    info.loggerId = header.loggerId.empty() ? "LOGGERID" : header.loggerId;
-    if (info.loggerId.empty() || info.session == 0 || info.split == 0) {
-        diagLog(kDiagError, "Could not parse file header");
-        reader.reset();
-        streamClose(stream);
-        return kWalkFileFailed;
-    }
-
-    bool repeated = false;
-    const bool continuation = continuesPrevious(info, repeated);
-    previous_ = info;
-    previousFailed_ = false;
-    if (repeated) {
-        reader.reset();
-        streamClose(stream);
-        return kWalkOk;
-    }
-    int result = feedSink(name, stream, reader, info, continuation);
-    // The files of a failed input end with what it could write; a next split must not go on in them
-    // behind the gap, so it starts files of its own.
-    previousFailed_ = result != kWalkOk;
-    return result;
-}
-
-// The input file as a stream, buffered as the options ask; null (logged) when it cannot be had.
-std::unique_ptr<ByteStream> Walker::openInput(const std::string& name) {
-    std::unique_ptr<ByteStream> stream = fsOpen(inputRoot_, name, kFsRead);
-    if (!stream) {
-        diagLog(kDiagError, "Could not open input file %.*s", nameLength(name), name.data());
-        return nullptr;
-    }
-    // The entire file is mapped rather than copied where the stream allows it.
-    if (options_.bufferSize < 0)
-        if (std::unique_ptr<ByteStream> mapped = mappedReaderCreate(stream))
-            return mapped;
-    int64_t bufferSize = options_.bufferSize < 0 ? streamSize(stream.get()) : options_.bufferSize;
-    if (bufferSize <= 0)
-        return stream;
-    // On failure the file stream is handed over and destroyed, which closes the file.
-    stream = bufferedReaderCreate(std::move(stream), static_cast<std::size_t>(bufferSize));
-    if (!stream)
-        diagLog(kDiagError, "Could not allocate buffer of size %zd", static_cast<ssize_t>(bufferSize));
-    return stream;
-}
-
-// Whether a file continues the previous one: same logger and session, split equal or one higher, and
-// the previous one converted. `repeated` tells a file of the previous one's very logger, session and
-// split (logged).
-bool Walker::continuesPrevious(const FileInfo& info, bool& repeated) const {
-    repeated = false;
-    if (previous_.loggerId.empty())
-        return false;
-    bool sameSession = info.loggerId == previous_.loggerId && info.session == previous_.session;
-    repeated = sameSession && info.split == previous_.split;
-    if (repeated)
-        diagLog(kDiagWarning, "Repeated input file (%s, %08u, %08u)", info.loggerId.c_str(), info.session,
-                info.split);
-    return sameSession && !previousFailed_ &&
-           (info.split == previous_.split || info.split == previous_.split + 1);
-}
-
-// One onFileStart, the records while the sink accepts them, one onFileEnd; then the file is closed
-// and, when asked for and everything succeeded, removed.
-int Walker::feedSink(const std::string& name, std::unique_ptr<ByteStream>& stream,
-                     std::unique_ptr<LogReader>& reader, const FileInfo& info, bool continuation) {
-    bool ok = sink_.onFileStart(info, continuation);
-    if (ok) {
-        reader->rewind();
-        while (reader->next(record_)) {
-            ++recordCount_;
-            if (!sink_.onRecord(record_)) {
-                ok = false;
-                break;
-            }
-            if (recordCount_ % kWalkAdvanceStride == 0)
-                reportAdvance(streamTell(stream.get()));
-        }
-        // The reader stops at a read error as at the end of the file; the stream tells which.
-        if (ok && streamFailed(stream.get())) {
-            diagLog(kDiagError, "Could not read input file %.*s", nameLength(name), name.data());
-            ok = false;
-        }
-    } else {
-        diagLog(kDiagError, "Error on new file");
-    }
-
-    bool ended = sink_.onFileEnd(info);
-    if (!ended)
-        diagLog(kDiagError, "Error during end file callback");
-    reader.reset();
-    if (streamClose(stream) != 0) {
-        diagLog(kDiagError, "Could not close input file after conversion: %.*s", nameLength(name),
-                name.data());
-        return kWalkFileFailed;
-    }
-    if (!ended || !ok)
-        return kWalkFileFailed;
-    if (options_.deleteConverted && !fsRemove(inputRoot_, name))
-        diagLog(kDiagError, "Could not remove input file after conversion: %.*s", nameLength(name),
-                name.data());
-    return kWalkOk;
-}
-
-void Walker::reportAdvance(int64_t positionInFile) {
-    if (options_.observer)
-        options_.observer->onWalkAdvance(
-            {filesDone_, recordCount_,
-             bytesDone_ + static_cast<uint64_t>(std::max<int64_t>(positionInFile, 0))});
+    byteCount_ += info.size;
+    return handler_.onLogFile(name, outputName, info);
 }
 
 } // namespace
@@ -312,7 +178,14 @@ bool isLogFileName(std::string_view name) {
 
 std::unique_ptr<InputWalker> inputWalkerCreate(FileSystem& inputRoot, FileSystem& outputRoot,
                                                const WalkerOptions& options, MessageSink& sink) {
-    return std::make_unique<Walker>(inputRoot, outputRoot, options, sink);
+    auto converter = std::make_unique<FileConverter>(inputRoot, options, sink, false);
+    LogFileHandler& handler = *converter;
+    return std::make_unique<Walker>(inputRoot, outputRoot, options, handler, std::move(converter));
+}
+
+std::unique_ptr<InputWalker> inputWalkerCreate(FileSystem& inputRoot, FileSystem& outputRoot,
+                                               const WalkerOptions& options, LogFileHandler& handler) {
+    return std::make_unique<Walker>(inputRoot, outputRoot, options, handler);
 }
 
 } // namespace loglathe

@@ -48,6 +48,23 @@ enum WalkResult : int {
     kWalkQueryFailed = 129,
 };
 
+// Takes the log files the walk selects, in walk order.
+class LogFileHandler {
+public:
+    virtual ~LogFileHandler() = default;
+    // One log file (relative to the input root), its mirrored output name and what its stat told;
+    // answers its result code (kWalkOk when the result is decided later, elsewhere).
+    virtual int onLogFile(const std::string& name, const std::string& outputName, const PathInfo& info) = 0;
+    // A handler that converts files after handing them on is told of every file before the walk
+    // takes it and of every folder before the walk lists it. True means: the inputs may have changed
+    // there since they were handed on (a file removed after its conversion, reached again); the
+    // handler has waited for all files handed on so far, and the walk looks again, as a walk that
+    // converts each file at once would find it.
+    virtual bool catchUp(const PathInfo&) { return false; }
+    // Records handed to sinks so far.
+    virtual uint64_t recordCount() const = 0;
+};
+
 class InputWalker {
 public:
     virtual ~InputWalker() = default;
@@ -56,11 +73,18 @@ public:
     virtual uint64_t fileCount() const = 0;
     virtual uint64_t recordCount() const = 0;
     virtual uint64_t byteCount() const = 0;
+    // The walk was abandoned because an input could not be queried: its result is that alone.
+    virtual bool abandoned() const = 0;
 };
 
 // The file systems and the sink must outlive the walker's run; the options are copied. Destroying the
 // walker does not touch the file systems or the sink.
 std::unique_ptr<InputWalker> inputWalkerCreate(FileSystem& inputRoot, FileSystem& outputRoot,
                                                const WalkerOptions& options, MessageSink& sink);
+
+// A walk that hands each selected log file to `handler` (which must outlive the walker) instead of
+// converting it itself; the observer of the options is the handler's business.
+std::unique_ptr<InputWalker> inputWalkerCreate(FileSystem& inputRoot, FileSystem& outputRoot,
+                                               const WalkerOptions& options, LogFileHandler& handler);
 
 } // namespace loglathe

@@ -178,7 +178,9 @@ template <typename T> void appendBytes(std::string& out, const T& value) {
     out.append(reinterpret_cast<const char*>(&value), sizeof value);
 }
 
-std::size_t descriptorBudget() {
+} // namespace
+
+std::size_t writerDescriptorBudget() {
     struct rlimit limit {};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
         return 4096;
@@ -189,12 +191,22 @@ std::size_t descriptorBudget() {
     return budget ? static_cast<std::size_t>(budget) : 1;
 }
 
+std::string loggerFolderName(std::string_view loggerId) {
+    std::string name = alnumOnly(loggerId);
+    if (name.size() > kLoggerIdMax)
+        name.resize(kLoggerIdMax);
+    return name;
+}
+
+namespace {
+
 class Writer final : public OutputWriter {
 public:
     Writer(FileSystem& outputRoot, const DbChannelTable& canDbs, const DbChannelTable& linDbs,
            const WriterOptions& options)
         : root_(outputRoot), canDbs_(canDbs), linDbs_(linDbs), options_(options),
-          folderSuffix_(options.noAppendRoot ? "" : "_out"), openLimit_(descriptorBudget()) {}
+          folderSuffix_(options.noAppendRoot ? "" : "_out"),
+          openLimit_(options.openFileLimit ? options.openFileLimit : writerDescriptorBudget()) {}
 
     ~Writer() override { closeAll(); }
 
@@ -211,9 +223,7 @@ public:
         if (continuation && options_.concat)
             return true;
         closeAll();
-        loggerId_ = alnumOnly(info.loggerId);
-        if (loggerId_.size() > kLoggerIdMax)
-            loggerId_.resize(kLoggerIdMax);
+        loggerId_ = loggerFolderName(info.loggerId);
         session_ = info.session;
         split_ = info.split;
         return true;

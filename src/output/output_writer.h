@@ -17,8 +17,11 @@
 #include "input/message_sink.h"
 #include "platform/file_system.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 
 namespace loglathe {
 
@@ -27,6 +30,9 @@ struct WriterOptions {
     bool concat = true;        // continued input files go on into the same output files
     bool pgnSrcMerge = false;  // J1939 sources share one file
     bool pgnDstMerge = true;   // J1939 destinations share one file
+    // Files kept open at once, at most; 0: what the descriptor limit of the process allows. Writers
+    // working side by side share that allowance.
+    std::size_t openFileLimit = 0;
 };
 
 struct WriterSummary {
@@ -42,6 +48,14 @@ public:
     // failed on its last write or on closing.
     virtual bool closeFiles() = 0;
 };
+
+// The name of a logger's folder without its suffix: the ASCII letters and digits of the logger id,
+// at most 15. Input files whose logger ids give the same name and that share a session number write
+// into the same files.
+std::string loggerFolderName(std::string_view loggerId);
+
+// Descriptors a writer may keep open when the process runs alone: its limit less a reserve.
+std::size_t writerDescriptorBudget();
 
 // The file system and both tables must outlive the writer's use as a sink; its destruction (which
 // closes every CSV file) does not touch them.

@@ -38,6 +38,18 @@ struct LocalTimeCache {
 };
 LocalTimeCache timeCache;
 
+thread_local std::string* capturedLines = nullptr;
+
+// Writes all of `text`, retrying after a short write; the caller holds lineMutex.
+void writeWhole(std::string_view text) {
+    while (!text.empty()) {
+        ssize_t n = ::write(2, text.data(), text.size());
+        if (n <= 0)
+            return;
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
 void localTimeCached(time_t seconds, struct tm& out) {
     if (!timeCache.valid || timeCache.seconds != seconds) {
         localtime_r(&seconds, &timeCache.local);
@@ -97,6 +109,16 @@ void diagWrite(int level, const char* format, ...) {
     char line[kDiagLeadMax + kDiagLineMax + 1];
     va_list args;
     va_start(args, format);
+    if (capturedLines) {
+        std::size_t n = 0;
+        {
+            std::lock_guard<std::mutex> lock(lineMutex);
+            n = formatLine(line, level, format, args);
+        }
+        va_end(args);
+        capturedLines->append(line, n);
+        return;
+    }
     std::lock_guard<std::mutex> lock(lineMutex);
     std::size_t leadLength = strnlen(lineLead, kDiagLeadMax);
     std::memcpy(line, lineLead, leadLength);
@@ -104,6 +126,39 @@ void diagWrite(int level, const char* format, ...) {
     va_end(args);
     ssize_t ignored = ::write(2, line, n);
     (void)ignored;
+}
+
+void diagCaptureTo(std::string* lines) {
+    capturedLines = lines;
+}
+
+std::string* diagCapture() {
+    return capturedLines;
+}
+
+void diagWriteCaptured(std::string_view lines) {
+    if (lines.empty())
+        return;
+    if (capturedLines) {
+        capturedLines->append(lines);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(lineMutex);
+    std::size_t leadLength = strnlen(lineLead, kDiagLeadMax);
+    if (leadLength == 0) {
+        writeWhole(lines);
+        return;
+    }
+    // One write per line, as when the lines were logged here.
+    std::string text;
+    while (!lines.empty()) {
+        std::size_t end = lines.find('\n');
+        end = end == std::string_view::npos ? lines.size() : end + 1;
+        text.assign(lineLead, leadLength);
+        text.append(lines.substr(0, end));
+        writeWhole(text);
+        lines.remove_prefix(end);
+    }
 }
 
 } // namespace loglathe

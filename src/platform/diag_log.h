@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstddef>
+#include <string>
+#include <string_view>
 
 namespace loglathe {
 
@@ -47,8 +49,32 @@ std::size_t diagFormatLine(char* out, int level, const char* format, va_list arg
 constexpr std::size_t kDiagLeadMax = 16;
 void diagSetLineLead(const char* lead);
 
-// Writes one line with a single write(2) on descriptor 2. Does not check the output level.
+// Writes one line with a single write(2) on descriptor 2, or appends it to the calling thread's
+// capture (below). Does not check the output level.
 void diagWrite(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Work done on several threads holds its lines until they can be written in the order of the work:
+// while a thread has a capture, its lines (stamped as they are made, without the line lead) are
+// appended to that text instead of being written. The text must outlive the capture; null ends it.
+// Each thread has its own capture.
+void diagCaptureTo(std::string* lines);
+std::string* diagCapture();
+
+// Hands on lines made under a capture: to the calling thread's capture when it has one, otherwise to
+// descriptor 2, the line lead in front of each line.
+void diagWriteCaptured(std::string_view lines);
+
+// Sets the calling thread's capture for the life of the object and restores the previous one.
+class DiagCaptureScope {
+public:
+    explicit DiagCaptureScope(std::string* lines) : saved_(diagCapture()) { diagCaptureTo(lines); }
+    ~DiagCaptureScope() { diagCaptureTo(saved_); }
+    DiagCaptureScope(const DiagCaptureScope&) = delete;
+    DiagCaptureScope& operator=(const DiagCaptureScope&) = delete;
+
+private:
+    std::string* saved_;
+};
 
 } // namespace loglathe
 

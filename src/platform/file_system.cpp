@@ -133,9 +133,15 @@ bool fsEnsureDir(FileSystem& fs, std::string_view relativePath) {
         return false;
     if (info.kind == PathKind::Directory)
         return true;
-    if (info.kind == PathKind::Missing)
-        return fs.makeDir(full);
-    return false;
+    if (info.kind != PathKind::Missing)
+        return false;
+    if (fs.makeDir(full))
+        return true;
+    // Another writer of the same run may have made it in the meantime; then it is there as wanted.
+    int error = errno;
+    bool madeMeanwhile = error == EEXIST && fs.stat(full, info) && info.kind == PathKind::Directory;
+    errno = error;
+    return madeMeanwhile;
 }
 
 bool fsMakeDirs(FileSystem& fs, std::string_view relativePath) {

@@ -6,6 +6,7 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 
 namespace loglathe {
 namespace {
@@ -167,6 +168,23 @@ TEST_F(CommandLineTest, VerbosityMapsToOutputLevels) {
     for (const auto& [value, level] : cases)
         EXPECT_EQ(levelAfter({std::string("--verbosity=") + value, input_}), level) << value;
     EXPECT_EQ(levelAfter({input_}), kDiagError);
+}
+
+TEST_F(CommandLineTest, JobsDefaultToTheCpusTheProcessMayUseAndRejectCountsBelowOne) {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    Parsed defaults = parse({input_});
+    ASSERT_TRUE(defaults.ok);
+    EXPECT_EQ(defaults.config->jobs, CPU_COUNT(&allowed));
+    EXPECT_EQ(parse({"-j", "3", input_}).config->jobs, 3);
+    EXPECT_EQ(parse({"--jobs=1", input_}).config->jobs, 1);
+    for (const char* bad : {"--jobs=0", "--jobs=-1", "--jobs=x", "--jobs=1KB"}) {
+        Parsed p = parse({bad, input_});
+        EXPECT_FALSE(p.ok) << bad;
+        EXPECT_EQ(p.status, 131) << bad;
+    }
+    EXPECT_EQ(parse({"--jobs", input_}).status, 131) << "the path is no number of jobs";
 }
 
 TEST_F(CommandLineTest, WildcardKeepsWholeOptionTexts) {

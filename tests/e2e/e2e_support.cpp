@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <pty.h>
 #include <regex>
 #include <sstream>
@@ -86,7 +87,9 @@ std::string drainTerminal(int master) {
 
 } // namespace
 
-RunResult runLoglathe(const std::vector<std::string>& args, const RunOptions& options) {
+namespace {
+
+RunResult runOnce(const std::vector<std::string>& args, const RunOptions& options) {
     TempDir capture;
     std::string outPath = capture.path("stdout");
     std::string errPath = capture.path("stderr");
@@ -152,6 +155,131 @@ RunResult runLoglathe(const std::vector<std::string>& args, const RunOptions& op
     if (master < 0)
         result.err = readFile(errPath);
     return result;
+}
+
+// The test folder (a TempDir, "/tmp/loglathe-XXXXXX") that holds a path, or "" for none.
+std::string testFolderOf(const std::string& path) {
+    std::size_t at = path.find("/loglathe-");
+    if (at == std::string::npos || path.front() != '/')
+        return "";
+    std::size_t end = path.find('/', at + 1);
+    return path.substr(0, end == std::string::npos ? path.size() : end);
+}
+
+// The one test folder that the run's paths and working directory lie in; "" when there is none
+// or there are several.
+std::string worldOf(const std::vector<std::string>& args, const RunOptions& options) {
+    std::string world;
+    std::vector<std::string> paths = args;
+    paths.push_back(options.cwd.empty() ? std::filesystem::current_path().string() : options.cwd);
+    for (const std::string& arg : paths) {
+        std::string value = arg.substr(arg.find('=') == std::string::npos ? 0 : arg.find('=') + 1);
+        std::string folder = value.empty() ? "" : testFolderOf(value);
+        if (folder.empty())
+            continue;
+        if (!world.empty() && folder != world)
+            return "";
+        world = folder;
+    }
+    return world;
+}
+
+bool choosesJobs(const std::vector<std::string>& args) {
+    for (const std::string& arg : args)
+        if (arg == "-j" || arg.rfind("--jobs", 0) == 0 || (arg.size() > 2 && arg.rfind("-j", 0) == 0))
+            return true;
+    return false;
+}
+
+// Standard output without the processor time, which differs from run to run.
+std::string withoutExecutionTime(const std::string& out) {
+    static const std::regex time("Execution time: \\d+ s\n");
+    return std::regex_replace(out, time, "");
+}
+
+// Diagnostics lines without their clock stamps and process and thread ids (also those of the
+// sanitizers' own lines in sanitizer builds, "==1234==WARNING: ...").
+std::string withoutStamps(const std::string& err) {
+    static const std::regex stamp("(^|\n)\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} +\\d+ +\\d+ ");
+    static const std::regex sanitizerPid("(^|\n)==\\d+==");
+    return std::regex_replace(std::regex_replace(err, stamp, "$1"), sanitizerPid, "$1==");
+}
+
+// A copy with links, special files, modes and holes kept (a test may leave a terabyte-sized sparse
+// file in its folder).
+void copyWorld(const std::string& from, const std::string& to) {
+    std::filesystem::remove_all(to);
+    std::string command = "cp -a --sparse=always '" + from + "' '" + to + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+// What the user finds in a folder: each entry by path, with the content of regular files (the size
+// alone of very large ones), the target of links and the kind of anything else.
+std::map<std::string, std::string> worldState(const std::string& root) {
+    constexpr std::uintmax_t kContentMax = 64u << 20;
+    std::map<std::string, std::string> state;
+    namespace fs = std::filesystem;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::end(it);
+         it.increment(error)) {
+        const fs::directory_entry& entry = *it;
+        std::string path = fs::relative(entry.path(), root).string();
+        if (entry.is_symlink())
+            state[path] = "link to " + fs::read_symlink(entry.path()).string();
+        else if (entry.is_directory())
+            state[path] = "folder";
+        else if (entry.is_regular_file() && entry.file_size() > kContentMax)
+            state[path] = "file of " + std::to_string(entry.file_size()) + " bytes";
+        else if (entry.is_regular_file())
+            state[path] = readFile(entry.path().string());
+        else
+            state[path] = "special file";
+    }
+    return state;
+}
+
+} // namespace
+
+// A conversion in a test folder runs twice from the same state of that folder: on four workers and
+// on one. Everything the user sees must be the same: exit status, standard output (the processor
+// time aside), the diagnostics lines in their order (clock stamps aside) and every file in the
+// folder (the CSV tree, JSON dumps, inputs deleted or kept). The folder is left as the run on one
+// worker left it, and that run's result is answered.
+RunResult runLoglathe(const std::vector<std::string>& args, const RunOptions& options) {
+    const std::string world = worldOf(args, options);
+    if (args.empty() || world.empty() || options.stderrTerminal || choosesJobs(args))
+        return runOnce(args, options);
+
+    const std::string before = world + ".before";
+    copyWorld(world, before);
+    std::vector<std::string> parallelArgs = {"--jobs=4"};
+    parallelArgs.insert(parallelArgs.end(), args.begin(), args.end());
+    RunResult parallel = runOnce(parallelArgs, options);
+    std::map<std::string, std::string> parallelTree = worldState(world);
+
+    copyWorld(before, world);
+    std::filesystem::remove_all(before);
+    std::vector<std::string> sequentialArgs = {"--jobs=1"};
+    sequentialArgs.insert(sequentialArgs.end(), args.begin(), args.end());
+    RunResult sequential = runOnce(sequentialArgs, options);
+
+    EXPECT_EQ(parallel.status, sequential.status) << "with --jobs=4 and --jobs=1";
+    EXPECT_EQ(withoutExecutionTime(parallel.out), withoutExecutionTime(sequential.out))
+        << "standard output with --jobs=4 and --jobs=1";
+    EXPECT_EQ(withoutStamps(parallel.err), withoutStamps(sequential.err))
+        << "diagnostics with --jobs=4 and --jobs=1";
+    std::map<std::string, std::string> sequentialTree = worldState(world);
+    std::string differing;
+    for (const auto& [path, content] : sequentialTree) {
+        auto other = parallelTree.find(path);
+        if (other == parallelTree.end() || other->second != content)
+            differing += " " + path;
+    }
+    for (const auto& [path, content] : parallelTree)
+        if (!sequentialTree.count(path))
+            differing += " " + path;
+    EXPECT_EQ(differing, "") << "files in " << world << " that differ with --jobs=4 and --jobs=1";
+    return sequential;
 }
 
 std::map<std::string, std::string> readTree(const std::string& root) {

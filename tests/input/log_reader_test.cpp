@@ -37,27 +37,6 @@ struct OpenLog {
     std::unique_ptr<LogReader> reader;
 };
 
-// A log in memory whose reading fails at byte `failAt`: the bytes before it come, then nothing.
-class FailingStream : public MemoryStream {
-public:
-    FailingStream(const std::string& text, std::size_t failAt) : MemoryStream(text), failAt_(failAt) {}
-    bool failed() const override { return failed_; }
-
-protected:
-    int64_t read(void* destination, std::size_t length) override {
-        auto here = static_cast<std::size_t>(tell());
-        if (here >= failAt_) {
-            failed_ = true;
-            return 0;
-        }
-        return MemoryStream::read(destination, std::min(length, failAt_ - here));
-    }
-
-private:
-    std::size_t failAt_;
-    bool failed_ = false;
-};
-
 std::string describe(const LogRecord& r) {
     char text[128];
     std::snprintf(text, sizeof text, "%.6f ch%u id%X ext%u fd%u len%u bus%d ", r.timestamp, r.channel,
@@ -508,7 +487,7 @@ TEST(LogReader, ALineCutShortByAReadErrorIsNotARecord) {
     const std::size_t failAt = text.size() - 3;
     for (std::size_t bufferSize : {std::size_t{0}, std::size_t{16}, text.size()}) {
         SCOPED_TRACE(bufferSize);
-        FailingStream memory(text, failAt);
+        test::FailingStream memory(text, failAt);
         std::unique_ptr<ByteStream> buffered;
         ByteStream* stream = &memory;
         if (bufferSize > 0) {

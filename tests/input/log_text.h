@@ -2,12 +2,14 @@
 // Builders of log texts for the input tests, with the shared diagnostics capture and line counting.
 
 #include "input/log_record.h"
+#include "platform/byte_stream.h"
 #include "platform/diag_log.h"
 #include "support/diag_capture.h"
 #include "support/lines.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -59,5 +61,26 @@ inline std::string logText(const std::vector<std::string>& dataLines, const LogH
         text += line + h.eol;
     return text;
 }
+
+// A log in memory whose reading fails at byte `failAt`: the bytes before it come, then nothing.
+class FailingStream : public MemoryStream {
+public:
+    FailingStream(const std::string& text, std::size_t failAt) : MemoryStream(text), failAt_(failAt) {}
+    bool failed() const override { return failed_; }
+
+protected:
+    int64_t read(void* destination, std::size_t length) override {
+        auto here = static_cast<std::size_t>(tell());
+        if (here >= failAt_) {
+            failed_ = true;
+            return 0;
+        }
+        return MemoryStream::read(destination, std::min(length, failAt_ - here));
+    }
+
+private:
+    std::size_t failAt_;
+    bool failed_ = false;
+};
 
 } // namespace loglathe::test

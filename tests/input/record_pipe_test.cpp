@@ -116,25 +116,7 @@ TEST(RecordPipe, ReadsABoundedWayAheadAndEndsWhenLeftUnread) {
 TEST(RecordPipe, ARecordErrorEndsTheRecordsAndTheStreamTellsItAfterFinish) {
     test::DiagCapture quiet(kDiagNone);
     std::string text = logWithWarnings(100);
-    class Failing : public MemoryStream {
-    public:
-        Failing(const std::string& text, std::size_t failAt) : MemoryStream(text), failAt_(failAt) {}
-        bool failed() const override { return failed_; }
-
-    protected:
-        int64_t read(void* destination, std::size_t length) override {
-            auto here = static_cast<std::size_t>(tell());
-            if (here >= failAt_) {
-                failed_ = true;
-                return 0;
-            }
-            return MemoryStream::read(destination, std::min(length, failAt_ - here));
-        }
-
-    private:
-        std::size_t failAt_;
-        bool failed_ = false;
-    } failing(text, text.size() / 2);
+    test::FailingStream failing(text, text.size() / 2);
     auto reader = logReaderCreate(failing);
     ASSERT_TRUE(reader);
     reader->rewind();

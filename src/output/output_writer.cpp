@@ -255,6 +255,7 @@ private:
     MessageKey keyFor(const MessageDb& db, const LogRecord& record) const;
     void checkDate(double timestamp);
     bool buildValues();
+    bool pushValue(double value, double minimum, double maximum);
     Binding* bindingFor(const MessageKey& key);
     void buildRelativePath(const MessageKey& key);
     FileEntry* fileFor(const std::string& relativePath);
@@ -429,14 +430,8 @@ bool Writer::writeFlat(MessagePlan& plan, std::span<const uint8_t> payload, doub
     bool anyValid = false;
     for (const DbSignal* signal : plan.valueSignals) {
         const SignalLayout& layout = signal->layout;
-        double v = fittedSignalValue(bits, signal->extraction, layout);
-        if (!valueInRange(v, layout.minimum, layout.maximum)) {
-            values_.push_back(kQuietNaN);
-            continue;
-        }
-        values_.push_back(v);
-        ++summary_.signals;
-        anyValid = true;
+        anyValid |=
+            pushValue(fittedSignalValue(bits, signal->extraction, layout), layout.minimum, layout.maximum);
     }
     if (!anyValid)
         return true;
@@ -475,18 +470,21 @@ bool Writer::buildValues() {
     values_.clear();
     bool anyValid = false;
     for (const DecodedSignal& signal : decoded_.values) {
-        if (signal.ignored)
-            continue;
-        double v = signal.value;
-        if (!valueInRange(v, signal.minimum, signal.maximum)) {
-            values_.push_back(kQuietNaN);
-            continue;
-        }
-        values_.push_back(v);
-        ++summary_.signals;
-        anyValid = true;
+        if (!signal.ignored)
+            anyValid |= pushValue(signal.value, signal.minimum, signal.maximum);
     }
     return anyValid;
+}
+
+// Appends one value of the row, NaN when it is outside its limits; true when it is within them.
+bool Writer::pushValue(double value, double minimum, double maximum) {
+    if (!valueInRange(value, minimum, maximum)) {
+        values_.push_back(kQuietNaN);
+        return false;
+    }
+    values_.push_back(value);
+    ++summary_.signals;
+    return true;
 }
 
 Binding* Writer::bindingFor(const MessageKey& key) {

@@ -111,7 +111,7 @@ private:
     char headerTemplate_[kTemplateSize] = {};
 
     // YYYYMMDDhhmm of the last all-digit timestamp and the UTC seconds of that minute's start.
-    char cachedMinute_[12] = {};
+    uint64_t cachedMinute_ = UINT64_MAX; // the digits of the minute whose start is kept, 4 bits each
     time_t minuteStart_ = 0;
 
     uint32_t wrapOffset_ = 0;
@@ -507,9 +507,14 @@ double TextLogReader::secondsOfDigits(const char* full, unsigned& millis) {
     };
     millis = field(14, 3);
     unsigned second = field(12, 2);
-    if (std::memcmp(full, cachedMinute_, sizeof cachedMinute_) != 0) {
+    // The twelve digits up to the minute, four bits each. Read a byte at a time: the digits were just
+    // stored a byte at a time, and a wider load of them would wait for the stores to drain.
+    uint64_t minute = 0;
+    for (std::size_t i = 0; i < 12; ++i)
+        minute = minute << 4 | static_cast<uint64_t>(full[i] - '0');
+    if (minute != cachedMinute_) {
         minuteStart_ = utcSeconds(field(0, 4), field(4, 2), field(6, 2), field(8, 2), field(10, 2), 0);
-        std::memcpy(cachedMinute_, full, sizeof cachedMinute_);
+        cachedMinute_ = minute;
     }
     if (minuteStart_ == -1) // the conversion failed; let it judge the full time
         return static_cast<double>(
@@ -528,18 +533,26 @@ double TextLogReader::secondsOfText(const char* full, unsigned& millis) {
 double TextLogReader::parseTimestamp(std::string_view text) {
     // Digits past the 17th would be finer than milliseconds: they are dropped, so that a line that
     // carries more than the template holds keeps its date and time in place.
-    char digits[kTemplateSize];
+    // The kept characters are counted first and then written in place over the template's end: a
+    // copy of a variable length here costs more than the second pass.
     std::size_t n = 0;
     for (char c : text) {
         if (dropInTimestamp_[static_cast<uint8_t>(c)])
             continue;
         if (n == kTemplateSize)
             break;
-        digits[n++] = c;
+        ++n;
     }
     char full[kTemplateSize + 1];
     std::memcpy(full, headerTemplate_, kTemplateSize);
-    std::memcpy(full + kTemplateSize - n, digits, n);
+    char* kept = full + kTemplateSize - n;
+    std::size_t k = 0;
+    for (char c : text) {
+        if (k == n)
+            break;
+        if (!dropInTimestamp_[static_cast<uint8_t>(c)])
+            kept[k++] = c;
+    }
     full[kTemplateSize] = '\0';
 
     bool allDigits = true;
@@ -623,25 +636,32 @@ void TextLogReader::parseLength(std::string_view text, LogRecord& record) {
 
 // Data: FFFF0A1B2C3D4E5F (pairs of hex digits; a trailing single digit is a byte of its own)
 void TextLogReader::parseData(std::string_view text, LogRecord& record) {
-    uint8_t bytes[8];
+    // The bytes are gathered in a register and stored at once: the decoders load them eight at a
+    // time, which waits long for bytes stored one by one.
+    uint64_t bytes = 0;
     std::size_t count = 0;
     for (std::size_t at = 0; count < 8 && at < text.size(); at += 2) {
         uint8_t high = static_cast<uint8_t>(text[at]);
         bool lowIsHex = at + 1 < text.size() && isHex(static_cast<uint8_t>(text[at + 1]));
+        unsigned value = 0;
         if (isHex(high) && lowIsHex) {
-            bytes[count++] =
-                static_cast<uint8_t>(hexValue(high) << 4 | hexValue(static_cast<uint8_t>(text[at + 1])));
+            value = hexValue(high) << 4 | hexValue(static_cast<uint8_t>(text[at + 1]));
         } else if (isHex(high) && at + 1 == text.size()) {
-            bytes[count++] = static_cast<uint8_t>(hexValue(high));
+            value = hexValue(high);
         } else {
             char copy[kLineBufferSize];
             unsigned char parsed = 0;
             std::sscanf(terminatedCopy(text.substr(at), copy), "%2hhx", &parsed);
-            bytes[count++] = parsed;
+            value = parsed;
         }
+        bytes |= uint64_t{value} << (8 * count++);
     }
     record.length = static_cast<uint8_t>(count);
-    record.payload.assign(bytes, bytes + count);
+    if constexpr (std::endian::native == std::endian::big)
+        bytes = __builtin_bswap64(bytes);
+    record.payload.resize(8);
+    std::memcpy(record.payload.data(), &bytes, 8);
+    record.payload.resize(count);
 }
 
 } // namespace

@@ -9,8 +9,6 @@
 #include "platform/diag_sequence.h"
 
 #include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -138,7 +136,7 @@ struct Worker {
 class Run final : public ParallelRun {
 public:
     Run(const RunConfig& config, WalkObserver* observer, std::size_t jobs)
-        : config_(config), sum_(observer, jobs), hasObserver_(observer != nullptr) {}
+        : config_(config), sum_(observer, jobs), hasObserver_(observer != nullptr), threads_(jobs) {}
     ~Run() override;
 
     bool setUp(std::size_t jobs);
@@ -159,6 +157,11 @@ private:
     const RunConfig& config_;
     AdvanceSum sum_;
     bool hasObserver_;
+    // Workers converting a unit and writers' row threads in use, against the number of workers: a
+    // writer formats its rows on a second thread (OutputWriter::shareRows) only while a worker's
+    // core would otherwise be idle, so that a long session uses two cores when no other unit needs
+    // them.
+    ThreadBudget threads_; // outlives the workers' writers
     std::vector<std::unique_ptr<Worker>> workers_;
     DiagSequence sequence_;
     DiagSequence::Slot mainSlot_ = 0; // the walk's own lines since the last file
@@ -188,6 +191,7 @@ bool Run::setUp(std::size_t jobs) {
         worker->writer = writerCreate(*config_.outputRoot(), config_.canDbs, config_.linDbs, writerOptions);
         if (!worker->writer)
             return false;
+        worker->writer->shareRows(&threads_);
         {
             // Configuring the chains reports the same as for one chain; once is enough.
             std::string repeated;
@@ -304,7 +308,9 @@ void Run::work(Worker& worker) {
             unit = worker.queue.front();
             worker.queue.pop_front();
         }
+        threads_.enter();
         convertUnit(worker, *unit);
+        threads_.leave();
     }
 }
 
@@ -415,11 +421,6 @@ void Run::addTotals(RunTotals& totals) {
 }
 
 } // namespace
-
-void exitOutOfMemory() {
-    std::fputs("loglathe: out of memory\n", stderr);
-    std::_Exit(kStatusSetup);
-}
 
 std::unique_ptr<ParallelRun> parallelRunCreate(const RunConfig& config, int jobs, WalkObserver* observer) {
     auto count = static_cast<std::size_t>(jobs < 2 ? 2 : jobs);

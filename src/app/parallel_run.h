@@ -39,8 +39,4 @@ public:
 // what the setup reported, when a writer, a chain or a thread cannot be had.
 std::unique_ptr<ParallelRun> parallelRunCreate(const RunConfig& config, int jobs, WalkObserver* observer);
 
-// What the program does when memory runs out on a thread other than the main one, where main()
-// cannot catch it: the message of main() and its exit status, at once.
-[[noreturn]] void exitOutOfMemory();
-
 } // namespace loglathe

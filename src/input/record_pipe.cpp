@@ -2,8 +2,6 @@
 
 #include "platform/diag_log.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <new>
 #include <system_error>
 
@@ -23,9 +21,7 @@ RecordPipe::RecordPipe(LogReader& reader, ByteStream& stream, std::size_t batchR
             try {
                 readLoop();
             } catch (const std::bad_alloc&) {
-                // As main() does, but from a thread it cannot catch.
-                std::fputs("loglathe: out of memory\n", stderr);
-                std::_Exit(129);
+                exitOutOfMemory();
             }
         });
         threaded_ = true;

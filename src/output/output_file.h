@@ -26,7 +26,10 @@
 
 namespace loglathe {
 
-class OutputFile {
+// The rows of a file may be formatted on another thread than the one that opens and closes it (see
+// RowThread): what formatting writes lies on cache lines of its own, so that neither thread's
+// accesses pull the other's lines across.
+class alignas(64) OutputFile {
 public:
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -68,9 +71,9 @@ private:
     std::string path_;
     std::vector<std::string> columns_;
     std::unique_ptr<ByteStream> stream_;
-    TextBuffer buffer_;           // complete lines not yet written
-    RepeatedFixed timestampText_; // rows of one second share the text of their whole seconds
-    uint64_t written_ = 0;        // bytes of complete lines in the file
+    alignas(64) TextBuffer buffer_; // complete lines not yet written
+    RepeatedFixed timestampText_;   // rows of one second share the text of their whole seconds
+    uint64_t written_ = 0;          // bytes of complete lines in the file
     bool failed_ = false;
 };
 

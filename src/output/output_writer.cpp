@@ -88,6 +88,9 @@ struct FileEntry {
     std::list<FileEntry*>::iterator openPosition; // valid while the file's handle is open
     bool failureReported = false;
     bool droppedValueWarned = false;
+    // The file's failed() as this thread last saw it: rows queued on the row thread may fail it
+    // unseen until the next drain.
+    bool failed = false;
 };
 
 // How the value list of one file identity lands in the columns of its file. Identities that share a
@@ -133,6 +136,11 @@ struct PlanKeyHash {
         uint64_t mixed = (fields ^ reinterpret_cast<uintptr_t>(p.db)) * 0x9E3779B97F4A7C15ull;
         return static_cast<std::size_t>(mixed ^ mixed >> 29);
     }
+};
+
+struct RecentPlan {
+    PlanKey key;
+    MessagePlan* plan = nullptr;
 };
 
 struct TextHash {
@@ -208,7 +216,10 @@ public:
           folderSuffix_(options.noAppendRoot ? "" : "_out"),
           openLimit_(options.openFileLimit ? options.openFileLimit : writerDescriptorBudget()) {}
 
-    ~Writer() override { closeAll(); }
+    ~Writer() override {
+        stopSharing();
+        closeAll();
+    }
 
     const WriterSummary& summary() const override { return summary_; }
 
@@ -218,19 +229,23 @@ public:
         return !inputFailed_;
     }
 
+    void shareRows(ThreadBudget* budget) override { budget_ = budget; }
+
     bool onFileStart(const FileInfo& info, bool continuation) override {
         inputFailed_ = false;
-        if (continuation && options_.concat)
-            return true;
-        closeAll();
-        loggerId_ = loggerFolderName(info.loggerId);
-        session_ = info.session;
-        split_ = info.split;
+        if (!continuation || !options_.concat) {
+            closeAll();
+            loggerId_ = loggerFolderName(info.loggerId);
+            session_ = info.session;
+            split_ = info.split;
+        }
+        startSharing();
         return true;
     }
 
     // Rows of this input must be on their way to the disk before the walker may delete the input.
     bool onFileEnd(const FileInfo&) override {
+        stopSharing();
         for (FileEntry* entry : openFiles_)
             if (!entry->file->flush())
                 reportWriteFailure(*entry);
@@ -250,7 +265,16 @@ public:
 
 private:
     void writeForDatabase(const MessageDb& db, const LogRecord& record);
-    MessagePlan* planFor(const MessageDb& db, const MessageKey& key);
+    // Inline, so that the key stays in registers: a key stored field by field and loaded whole
+    // waits for the stores.
+    MessagePlan* planFor(const MessageDb& db, const MessageKey& key) {
+        PlanKey planKey{&db, key};
+        RecentPlan& recent = recentPlans_[PlanKeyHash{}(planKey) % kRecentPlans];
+        if (recent.plan && recent.key == planKey)
+            return recent.plan;
+        return findPlan(planKey, recent);
+    }
+    MessagePlan* findPlan(const PlanKey& planKey, RecentPlan& recent);
     bool writeFlat(MessagePlan& plan, std::span<const uint8_t> payload, double timestamp);
     MessageKey keyFor(const MessageDb& db, const LogRecord& record) const;
     void checkDate(double timestamp);
@@ -269,6 +293,12 @@ private:
     void closeEntry(FileEntry& entry);
     void closeAll();
     void reportWriteFailure(FileEntry& entry);
+
+    void startSharing();
+    void stopSharing();
+    void queueRow(FileEntry& entry, std::span<const double> row, double timestamp);
+    void drainRows();
+    FileEntry* entryOf(const OutputFile* file);
 
     FileSystem& root_;
     const DbChannelTable& canDbs_;
@@ -303,10 +333,6 @@ private:
     std::unordered_map<PlanKey, MessagePlan, PlanKeyHash> plans_;
     // The plans last found, by their hash's low bits: most logs repeat a few hundred keys, which are
     // then found without the map's bucket arithmetic. Plans are never removed, so the pointers stay.
-    struct RecentPlan {
-        PlanKey key;
-        MessagePlan* plan = nullptr;
-    };
     static constexpr std::size_t kRecentPlans = 512;
     std::array<RecentPlan, kRecentPlans> recentPlans_{};
     // Files with an open handle, most recently written first.
@@ -319,6 +345,24 @@ private:
     std::vector<double> row_;
     std::string identity_;
     std::string path_;
+
+    // Rows on a second thread (see shareRows). While an input shares them, this thread's diagnostics
+    // are held, each marked with the rows queued before it, so that a write failure found on the row
+    // thread is reported among them where a write on this thread would have reported it.
+    struct LineMark {
+        uint64_t row = 0;    // rows queued before the line
+        std::size_t end = 0; // end of the line in heldLines_
+    };
+    // Rows between looks at the budget: whether it is overdrawn while sharing, whether it has room
+    // again while not.
+    static constexpr uint32_t kBudgetCheckRows = 4096;
+    ThreadBudget* budget_ = nullptr;
+    uint32_t rowsToBudgetCheck_ = kBudgetCheckRows;
+    std::unique_ptr<RowThread> rowThread_;
+    RowThread* rows_ = nullptr;         // the row thread, while the current input shares rows
+    std::string* outerLines_ = nullptr; // the capture in force when the input started
+    std::string heldLines_;
+    std::vector<LineMark> lineMarks_;
 };
 
 MessageKey Writer::keyFor(const MessageDb& db, const LogRecord& record) const {
@@ -381,19 +425,14 @@ void Writer::writeForDatabase(const MessageDb& db, const LogRecord& record) {
     writeRow(*binding, record.timestamp);
 }
 
-MessagePlan* Writer::planFor(const MessageDb& db, const MessageKey& key) {
-    PlanKey planKey{&db, key};
-    std::size_t hash = PlanKeyHash{}(planKey);
-    RecentPlan& recent = recentPlans_[hash % kRecentPlans];
-    if (recent.plan && recent.key == planKey)
-        return recent.plan;
+MessagePlan* Writer::findPlan(const PlanKey& planKey, RecentPlan& recent) {
     auto found = plans_.find(planKey);
     if (found != plans_.end()) {
         recent = {planKey, &found->second};
         return &found->second;
     }
     // Keys the database does not have are not kept: a log may hold any number of them.
-    const DbMessage* message = dbFind(&db, key.key);
+    const DbMessage* message = dbFind(planKey.db, planKey.key.key);
     if (!message)
         return nullptr;
     MessagePlan plan;
@@ -613,7 +652,7 @@ Binding Writer::bind(FileEntry& entry) {
 void Writer::writeRow(Binding& binding, double timestamp) {
     FileEntry& entry = *binding.entry;
     // A failed file ends with its last complete row; rows behind a gap would not be the file's own.
-    if (entry.file->failed() || !ensureOpen(entry)) {
+    if (entry.failed || !ensureOpen(entry)) {
         reportWriteFailure(entry);
         return;
     }
@@ -625,8 +664,17 @@ void Writer::writeRow(Binding& binding, double timestamp) {
                 row_[static_cast<std::size_t>(binding.columnOf[i])] = values_[i];
         row = row_;
     }
-    if (!entry.file->writeRow(row, timestamp))
+    if (rows_)
+        queueRow(entry, row, timestamp);
+    else if (!entry.file->writeRow(row, timestamp))
         reportWriteFailure(entry);
+    if (budget_ && --rowsToBudgetCheck_ == 0) {
+        rowsToBudgetCheck_ = kBudgetCheckRows;
+        if (rows_ && budget_->overdrawn())
+            stopSharing();
+        else if (!rows_)
+            startSharing();
+    }
 }
 
 bool Writer::ensureOpen(FileEntry& entry) {
@@ -664,10 +712,12 @@ void Writer::markOpen(FileEntry& entry) {
 }
 
 void Writer::closeEntry(FileEntry& entry) {
+    drainRows();
     // A file whose failure is already reported lost its rows to the input that saw it fail; closing
     // it again reveals nothing new.
     if (!entry.file->close() && !entry.failureReported)
         reportWriteFailure(entry);
+    entry.failed = entry.file->failed();
     openFiles_.erase(entry.openPosition);
     entry.openPosition = openFiles_.end();
 }
@@ -681,10 +731,72 @@ void Writer::closeAll() {
 
 void Writer::reportWriteFailure(FileEntry& entry) {
     inputFailed_ = true;
+    entry.failed = entry.file->failed();
     if (entry.failureReported)
         return;
     entry.failureReported = true;
     diagLog(kDiagError, "Could not write output file %s", entry.file->path().c_str());
+}
+
+void Writer::startSharing() {
+    if (!budget_ || rows_ || !budget_->tryEnter())
+        return;
+    if (!rowThread_)
+        rowThread_ = RowThread::create();
+    rows_ = rowThread_.get();
+    if (!rows_) {
+        budget_->leave();
+        return;
+    }
+    outerLines_ = diagCapture();
+    diagCaptureTo(&heldLines_);
+}
+
+void Writer::stopSharing() {
+    if (!rows_)
+        return;
+    drainRows();
+    diagCaptureTo(outerLines_);
+    rows_ = nullptr;
+    budget_->leave();
+}
+
+void Writer::queueRow(FileEntry& entry, std::span<const double> row, double timestamp) {
+    if (heldLines_.size() != (lineMarks_.empty() ? 0 : lineMarks_.back().end))
+        lineMarks_.push_back({rows_->rowsQueued(), heldLines_.size()});
+    rows_->push(*entry.file, row, timestamp);
+}
+
+// Waits for the queued rows and hands on the held lines, with a report of each failed file in front
+// of the first line made after its failed row was queued.
+void Writer::drainRows() {
+    if (!rows_ || (rows_->rowsQueued() == 0 && heldLines_.empty()))
+        return;
+    const std::vector<RowThread::Failure>& failures = rows_->drain();
+    diagCaptureTo(outerLines_);
+    std::string_view held(heldLines_);
+    std::size_t handedOn = 0;
+    std::size_t mark = 0;
+    for (const RowThread::Failure& failure : failures) {
+        while (mark < lineMarks_.size() && lineMarks_[mark].row <= failure.row)
+            ++mark;
+        std::size_t end = mark ? lineMarks_[mark - 1].end : 0;
+        diagWriteCaptured(held.substr(handedOn, end - handedOn));
+        handedOn = end;
+        if (FileEntry* entry = entryOf(failure.file))
+            reportWriteFailure(*entry);
+    }
+    diagWriteCaptured(held.substr(handedOn));
+    heldLines_.clear();
+    lineMarks_.clear();
+    diagCaptureTo(&heldLines_);
+}
+
+FileEntry* Writer::entryOf(const OutputFile* file) {
+    for (auto& [path, entry] : filesByPath_)
+        if (entry->file.get() == file)
+            return entry.get();
+    return nullptr;
 }
 
 } // namespace

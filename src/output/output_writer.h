@@ -15,6 +15,7 @@
 
 #include "db/message_db.h"
 #include "input/message_sink.h"
+#include "output/row_thread.h"
 #include "platform/file_system.h"
 
 #include <cstddef>
@@ -47,6 +48,12 @@ public:
     // Closes every open file once the inputs are done; false (reported per file) when one of them
     // failed on its last write or on closing.
     virtual bool closeFiles() = 0;
+    // Format and write the rows on a second thread while `budget` has room for it (null: never, the
+    // default). The writer takes its place in the budget at the start of an input and now and then
+    // while it writes, and gives it back at the end of the input or as soon as the budget is
+    // overdrawn. The files, the diagnostics and their order are the same either way. A writer that
+    // cannot start the thread writes on the caller's. The budget must outlive the writer.
+    virtual void shareRows(ThreadBudget* budget) = 0;
 };
 
 // The name of a logger's folder without its suffix: the ASCII letters and digits of the logger id,

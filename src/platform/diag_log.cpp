@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <sys/syscall.h>
@@ -159,6 +160,11 @@ void diagWriteCaptured(std::string_view lines) {
         writeWhole(text);
         lines.remove_prefix(end);
     }
+}
+
+void exitOutOfMemory() {
+    std::fputs("loglathe: out of memory\n", stderr);
+    std::_Exit(129);
 }
 
 } // namespace loglathe

@@ -64,6 +64,10 @@ std::string* diagCapture();
 // descriptor 2, the line lead in front of each line.
 void diagWriteCaptured(std::string_view lines);
 
+// What the program does when memory runs out on a thread other than the main one, where main()
+// cannot catch it: the message of main() and its exit status (129), at once.
+[[noreturn]] void exitOutOfMemory();
+
 // Sets the calling thread's capture for the life of the object and restores the previous one.
 class DiagCaptureScope {
 public:

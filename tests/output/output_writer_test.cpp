@@ -538,6 +538,120 @@ TEST_F(OutputWriterTest, UncreatableFileIsReportedForEveryRecordAndFailsTheInput
     EXPECT_EQ(writer->summary().signals, 2u);
 }
 
+// What a writer leaves behind: every file with its text, the answer of each input's end, and the
+// diagnostics lines without their time stamps.
+struct WriterOutcome {
+    std::vector<std::pair<std::string, std::string>> files;
+    std::vector<bool> ends;
+    std::vector<std::string> lines;
+    bool operator==(const WriterOutcome&) const = default;
+};
+
+void PrintTo(const WriterOutcome& outcome, std::ostream* out) {
+    *out << "ends";
+    for (bool end : outcome.ends)
+        *out << ' ' << end;
+    for (const std::string& line : outcome.lines)
+        *out << "\n" << line;
+    for (const auto& [path, text] : outcome.files)
+        *out << "\n" << path << ": " << text.size() << " bytes, " << std::hash<std::string>{}(text);
+}
+
+// Inputs that make a writer drain its row thread in every way: many rows of one file (several
+// 32 KB writes), a warning of this thread between them, more files than it may keep open, a new
+// day, a continued split and a new session. With a budget, the writer is crowded out of it for a
+// while in the middle of the first input.
+class RowThreadWriterTest : public OutputWriterTest {
+protected:
+    void SetUp() override {
+        MessageDb& db = addDb(1, BusType::Can);
+        addMessage(db, "Q", 0x20, {{"V", 0, 32}});
+        addMessage(db, "P", 0x10, {{"A"}, {"B", 8}});
+        for (uint32_t i = 0; i < 12; ++i)
+            addMessage(db, test::numberedName("M", i), 0x100 + i, {{"V"}});
+        // A second database names the file of P with a column it lacks: a warning, once.
+        addMessage(addDb(1, BusType::Can), "P", 0x10, {{"A"}, {"C", 8}});
+    }
+
+    WriterOutcome run(ThreadBudget* budget, const test::FaultPlan& plan) {
+        faults = plan;
+        writer.reset();
+        dir = std::make_unique<TempDir>();
+        root = std::make_unique<test::FaultFileSystem>(dir->root(), faults);
+        writer = writerCreate(*root, can, lin, WriterOptions{.openFileLimit = 4});
+        writer->shareRows(budget);
+        WriterOutcome outcome;
+        {
+            DiagCapture diag(kDiagWarning);
+            start("L", 1, 1);
+            for (uint32_t i = 0; i < 12000; ++i) {
+                if (budget && i == 3000) {
+                    budget->enter();
+                    budget->enter();
+                }
+                if (budget && i == 6000) {
+                    budget->leave();
+                    budget->leave();
+                }
+                if (i == 2500)
+                    send(0x10, {1, 2}, kJan31 + i);
+                send(0x20, {uint8_t(i), uint8_t(i >> 8), 7, 0}, kJan31 + i * 0.001);
+            }
+            outcome.ends.push_back(end());
+            start("L", 1, 2, true);
+            for (uint32_t i = 0; i < 100; ++i)
+                send(0x100 + i % 12, {uint8_t(i)}, kJan31 + 43200 + i * 1000.0);
+            outcome.ends.push_back(end());
+            start("L", 2, 1);
+            for (uint32_t i = 0; i < 3000; ++i)
+                send(0x20, {uint8_t(i), 1, 2, 3}, kJan31 + i);
+            outcome.ends.push_back(end());
+            writer.reset();
+            for (std::string line : test::splitLines(diag.text())) {
+                for (std::size_t at; (at = line.find(dir->root())) != std::string::npos;)
+                    line.erase(at, dir->root().size());
+                outcome.lines.push_back(line.substr(std::min<std::size_t>(line.size(), 18)));
+            }
+        }
+        for (const std::string& file : tree())
+            outcome.files.emplace_back(file, read(file));
+        return outcome;
+    }
+};
+
+TEST_F(RowThreadWriterTest, RowsOnASecondThreadGiveTheSameFilesAndLines) {
+    const WriterOutcome alone = run(nullptr, test::FaultPlan());
+    const uint64_t writes = faults.count(test::FsOperation::Write);
+    ASSERT_GT(writes, 20u);
+    EXPECT_EQ(alone.ends, (std::vector<bool>{true, true, true}));
+    ASSERT_EQ(alone.lines.size(), 1u);
+    EXPECT_NE(alone.lines[0].find("has no column \"C\""), std::string::npos);
+    ThreadBudget budget(2);
+    EXPECT_EQ(run(&budget, test::FaultPlan()), alone);
+    EXPECT_EQ(faults.count(test::FsOperation::Write), writes);
+    // The writer gave its place in the budget back.
+    EXPECT_TRUE(budget.tryEnter());
+    EXPECT_TRUE(budget.tryEnter());
+    EXPECT_FALSE(budget.tryEnter());
+}
+
+// Whichever write fails, the same rows reach the files, the same inputs fail and the report of the
+// failed file comes out among this thread's lines where one thread would have made it.
+TEST_F(RowThreadWriterTest, AFailedWriteOnTheRowThreadIsReportedInPlace) {
+    run(nullptr, test::FaultPlan());
+    const uint64_t writes = faults.count(test::FsOperation::Write);
+    for (test::FaultKind kind : {test::FaultKind::Write, test::FaultKind::ShortWrite}) {
+        for (uint64_t nth = 1; nth <= writes; nth += 1 + writes / 16) {
+            const WriterOutcome alone = run(nullptr, test::FaultPlan(kind, nth, ENOSPC));
+            ASSERT_TRUE(faults.fired);
+            ThreadBudget budget(2);
+            EXPECT_EQ(run(&budget, test::FaultPlan(kind, nth, ENOSPC)), alone)
+                << test::nameOf(kind) << " " << nth;
+            EXPECT_EQ(std::count(alone.ends.begin(), alone.ends.end(), false), 1);
+        }
+    }
+}
+
 TEST_F(OutputWriterTest, LinFramesUseTheLinTableAndOtherBusKindsAreDropped) {
     addMessage(addDb(2, BusType::Lin), "Wiper", 0x3C, {{"Speed"}});
     addMessage(addDb(1, BusType::Can), "Wiper", 0x3C, {{"Speed"}});

@@ -86,7 +86,8 @@ const char* nameOf(FsOperation operation) {
 
 bool FaultPlan::shouldFail(FsOperation operation, std::string_view path) {
     uint64_t n = ++counts[static_cast<std::size_t>(operation)];
-    if (nth == 0 || fired || operation != operationOf(kind) || n != nth)
+    // Only operations of the failing kind look at the rest of the plan.
+    if (nth == 0 || operation != operationOf(kind) || n != nth || fired)
         return false;
     fired = true;
     firedAt = path;

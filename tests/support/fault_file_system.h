@@ -8,6 +8,9 @@
 // 0 and marks the stream failed, a write answers 0 and passes nothing on, a short write passes the
 // first half of its bytes on and answers their count, a close releases the file and answers -1, a
 // remove, make-folder or stat changes nothing and answers false. errno is set in each case.
+//
+// Operations of different kinds may run on two threads at once (a writer's row thread writes while
+// its own thread opens); those of one kind may not.
 
 #include "platform/file_system.h"
 

@@ -36,27 +36,39 @@ struct HeaderKey {
     uint32_t split = 0;
 };
 
-// The header of a log file as the converter will read it, or nothing when the file cannot be opened
-// or its header is rejected (the converter then reports it). Writes no diagnostics.
-std::optional<HeaderKey> probeHeader(FileSystem& inputRoot, const std::string& name) {
+// The header of a log file as the converter will read it: `key` is empty when the header is
+// rejected (the converter then reports it). A file that cannot be opened or whose header cannot be
+// read is `unreadable`: what a worker would find in it is unknown, so the walk reports it as the
+// converter would and hands it to no worker. Writes no diagnostics.
+struct Probe {
+    std::optional<HeaderKey> key;
+    bool unreadable = false;
+    bool opened = false;
+};
+
+Probe probeHeader(FileSystem& inputRoot, const std::string& name) {
     std::string ignored;
     DiagCaptureScope quiet(&ignored);
+    Probe probe;
     std::unique_ptr<ByteStream> stream = fsOpen(inputRoot, name, kFsRead);
+    probe.opened = stream != nullptr;
+    probe.unreadable = !probe.opened;
     if (!stream)
-        return std::nullopt;
+        return probe;
     stream = bufferedReaderCreate(std::move(stream), kHeaderProbeBuffer);
     if (!stream)
-        return std::nullopt;
-    std::optional<HeaderKey> key;
+        return probe;
     if (std::unique_ptr<LogReader> reader = logReaderCreate(*stream)) {
         const LogHeader& header = reader->header();
         HeaderKey probed{header.loggerId.empty() ? "LOGGERID" : header.loggerId,
                          static_cast<uint32_t>(header.session), static_cast<uint32_t>(header.split)};
         if (probed.session != 0 && probed.split != 0)
-            key = std::move(probed);
+            probe.key = std::move(probed);
+    } else {
+        probe.unreadable = streamFailed(stream.get());
     }
     streamClose(stream);
-    return key;
+    return probe;
 }
 
 // Whether a file with header `next` continues one with header `previous`, failures aside: the
@@ -243,7 +255,12 @@ void Run::captureMainLines() {
 }
 
 int Run::onLogFile(const std::string& name, const std::string& outputName, const PathInfo& info) {
-    std::optional<HeaderKey> header = probeHeader(*config_.inputRoot, name);
+    Probe probe = probeHeader(*config_.inputRoot, name);
+    // A worker would have to learn its header first, when it may already write files another worker
+    // owns; a failure here is the file's failure, reported in walk order as one thread reports it.
+    if (probe.unreadable)
+        return reportUnreadableLog(name, probe.opened);
+    const std::optional<HeaderKey>& header = probe.key;
     // A file whose header is rejected changes nothing for the files after it, so it joins the unit
     // in progress.
     bool startsUnit = !current_ || (header && !(previous_ && headerContinues(*previous_, *header)));

@@ -14,6 +14,14 @@ int nameLength(const std::string& name) {
     return static_cast<int>(name.size());
 }
 
+void reportOpenFailure(const std::string& name) {
+    diagLog(kDiagError, "Could not open input file %.*s", nameLength(name), name.data());
+}
+
+void reportFailedFile(const std::string& name) {
+    diagLog(kDiagError, "Error during conversion of %.*s", nameLength(name), name.data());
+}
+
 } // namespace
 
 FileConverter::FileConverter(FileSystem& inputRoot, const WalkerOptions& options, MessageSink& sink,
@@ -32,8 +40,17 @@ int FileConverter::onLogFile(const std::string& name, const std::string& outputN
     bytesDone_ += file.size;
     reportAdvance(0);
     if (result == kWalkFileFailed)
-        diagLog(kDiagError, "Error during conversion of %.*s", nameLength(name), name.data());
+        reportFailedFile(name);
     return result;
+}
+
+int reportUnreadableLog(const std::string& name, bool opened) {
+    if (opened)
+        diagLog(kDiagError, "Could not open log");
+    else
+        reportOpenFailure(name);
+    reportFailedFile(name);
+    return kWalkFileFailed;
 }
 
 int FileConverter::convert(const std::string& name, const std::string& outputName) {
@@ -87,7 +104,7 @@ int FileConverter::convert(const std::string& name, const std::string& outputNam
 std::unique_ptr<ByteStream> FileConverter::openInput(const std::string& name) {
     std::unique_ptr<ByteStream> stream = fsOpen(inputRoot_, name, kFsRead);
     if (!stream) {
-        diagLog(kDiagError, "Could not open input file %.*s", nameLength(name), name.data());
+        reportOpenFailure(name);
         return nullptr;
     }
     // The entire file is mapped rather than copied where the stream allows it.

@@ -53,4 +53,9 @@ private:
     LogRecord record_;
 };
 
+// What converting a log reports when it cannot be opened (`opened` false) or its header cannot be
+// read for a read error, and the result: for a walk that reads the headers before handing the files
+// on, so that a failure it meets there reads as the converter's.
+int reportUnreadableLog(const std::string& name, bool opened);
+
 } // namespace loglathe

@@ -84,12 +84,21 @@ const char* nameOf(FsOperation operation) {
     return kNames[static_cast<std::size_t>(operation)];
 }
 
+FaultPlan& FaultPlan::operator=(const FaultPlan& other) {
+    kind = other.kind;
+    nth = other.nth;
+    error = other.error;
+    for (std::size_t k = 0; k < kFsOperationKinds; ++k)
+        counts[k] = other.counts[k].load();
+    fired = other.fired.load();
+    firedAt = other.firedAt;
+    return *this;
+}
+
 bool FaultPlan::shouldFail(FsOperation operation, std::string_view path) {
     uint64_t n = ++counts[static_cast<std::size_t>(operation)];
-    // Only operations of the failing kind look at the rest of the plan.
-    if (nth == 0 || operation != operationOf(kind) || n != nth || fired)
+    if (nth == 0 || operation != operationOf(kind) || n != nth || fired.exchange(true))
         return false;
-    fired = true;
     firedAt = path;
     errno = error;
     return true;

@@ -9,12 +9,13 @@
 // first half of its bytes on and answers their count, a close releases the file and answers -1, a
 // remove, make-folder or stat changes nothing and answers false. errno is set in each case.
 //
-// Operations of different kinds may run on two threads at once (a writer's row thread writes while
-// its own thread opens); those of one kind may not.
+// The plan may be used from several threads at once (the workers of a run): it counts atomically
+// and fails one operation only. Which operation is the Nth then depends on how the threads run.
 
 #include "platform/file_system.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -35,14 +36,16 @@ const char* nameOf(FsOperation operation);
 struct FaultPlan {
     FaultPlan() = default; // fails nothing, only counts
     FaultPlan(FaultKind kind, uint64_t nth, int error) : kind(kind), nth(nth), error(error) {}
+    FaultPlan(const FaultPlan& other) { *this = other; }
+    FaultPlan& operator=(const FaultPlan& other);
 
     FaultKind kind = FaultKind::Open;
     uint64_t nth = 0; // 1: the first operation of the kind; 0: fail nothing
     int error = 0;
 
-    std::array<uint64_t, kFsOperationKinds> counts{};
-    bool fired = false;
-    std::string firedAt; // the path of the failed operation
+    std::array<std::atomic<uint64_t>, kFsOperationKinds> counts{};
+    std::atomic<bool> fired{false};
+    std::string firedAt; // the path of the failed operation; written by the thread that failed it
 
     uint64_t count(FsOperation operation) const { return counts[static_cast<std::size_t>(operation)]; }
     // Counts one operation; true (errno set) when it is the one to fail.

@@ -363,6 +363,7 @@ private:
     std::string* outerLines_ = nullptr; // the capture in force when the input started
     std::string heldLines_;
     std::vector<LineMark> lineMarks_;
+    std::vector<RowThread::Failure> rowFailures_;
 };
 
 MessageKey Writer::keyFor(const MessageDb& db, const LogRecord& record) const {
@@ -772,7 +773,8 @@ void Writer::queueRow(FileEntry& entry, std::span<const double> row, double time
 void Writer::drainRows() {
     if (!rows_ || (rows_->rowsQueued() == 0 && heldLines_.empty()))
         return;
-    const std::vector<RowThread::Failure>& failures = rows_->drain();
+    std::vector<RowThread::Failure>& failures = rowFailures_;
+    rows_->drain(failures);
     diagCaptureTo(outerLines_);
     std::string_view held(heldLines_);
     std::size_t handedOn = 0;

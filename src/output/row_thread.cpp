@@ -68,7 +68,8 @@ std::unique_ptr<RowThread> RowThread::create() {
 }
 
 RowThread::~RowThread() {
-    drain();
+    std::vector<Failure> ignored;
+    drain(ignored);
     // An empty chunk past the stop flag wakes the thread to see it.
     stopping_.store(true, std::memory_order_relaxed);
     submitted_.fetch_add(1, std::memory_order_release);
@@ -105,7 +106,7 @@ void RowThread::waitForRoom() {
     }
 }
 
-const std::vector<RowThread::Failure>& RowThread::drain() {
+void RowThread::drain(std::vector<Failure>& failures) {
     uint32_t submitted = submitted_.load(std::memory_order_relaxed);
     if (!chunks_[submitted % kChunks].values.empty()) {
         submitted_.fetch_add(1, std::memory_order_release);
@@ -115,10 +116,11 @@ const std::vector<RowThread::Failure>& RowThread::drain() {
     for (uint32_t done = written_.load(std::memory_order_acquire); done != submitted;
          done = written_.load(std::memory_order_acquire))
         waitWhile(written_, done);
+    // The thread is idle until the next chunk: its side is the caller's now.
     rowsQueued_ = 0;
     rowsWritten_ = 0;
-    // The failures stay for the caller; the thread adds to them only after the next push.
-    return failures_;
+    failures.clear();
+    failures.swap(failures_);
 }
 
 void RowThread::run() {
@@ -127,8 +129,6 @@ void RowThread::run() {
         if (stopping_.load(std::memory_order_relaxed))
             return;
         std::vector<double>& chunk = chunks_[done % kChunks].values;
-        if (rowsWritten_ == 0)
-            failures_.clear(); // the first chunk after a drain
         writeChunk(chunk);
         chunk.clear();
         written_.store(done + 1, std::memory_order_release);

@@ -69,9 +69,9 @@ public:
     void push(OutputFile& file, std::span<const double> values, double timestamp);
     // Rows queued since the last drain.
     uint64_t rowsQueued() const { return rowsQueued_; }
-    // Waits until every queued row is written. Answers the rows that failed, in queue order; the
-    // list stays valid until the next push.
-    const std::vector<Failure>& drain();
+    // Waits until every queued row is written; `failures` gets the rows that failed since the last
+    // drain, in queue order.
+    void drain(std::vector<Failure>& failures);
 
 private:
     RowThread() = default;

@@ -31,7 +31,7 @@ build-tsan: deps
 
 # The tests that run threads: every end-to-end test (the program converts on several workers) and
 # the concurrency tests of the libraries.
-TSAN_TESTS ?= ^(EndToEnd|FaultInjection|Jobs|RecordPipe|DiagSequence|InputWalker|Progress)|Concurren|Thread
+TSAN_TESTS ?= ^(EndToEnd|FaultInjection|Jobs|DiagSequence|InputWalker|Progress)|Concurren|Thread
 
 test: format-check build build-asan build-tsan
 	@echo "== tests (release build, -Werror) =="

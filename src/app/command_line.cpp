@@ -16,7 +16,7 @@ namespace {
 
 constexpr const char* kProgramName = "loglathe";
 constexpr int kMaxErrors = 20;
-// Each job has its own writer, transport sessions and reading thread; more than this would only
+// Each job has its own thread, writer and transport sessions; more than this would only
 // share the descriptors and memory thinner.
 constexpr int kMaxJobs = 256;
 

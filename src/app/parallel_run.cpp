@@ -23,9 +23,6 @@ namespace loglathe {
 
 namespace {
 
-// Whether workers read each file on a second thread (see where the converters are made).
-constexpr bool kWorkerReadAhead = false;
-
 // Enough of a log to read its header.
 constexpr std::size_t kHeaderProbeBuffer = 4096;
 
@@ -214,11 +211,11 @@ bool Run::setUp(std::size_t jobs) {
             return false;
         worker->observer = std::make_unique<WorkerObserver>(sum_, i);
         walkerOptions.observer = hasObserver_ ? worker->observer.get() : nullptr;
-        // Each worker reads its files on its own thread: reading ahead on a second thread (the
-        // RecordPipe) measured slower, on one session and on many, because every record then
-        // crosses between cores while reading is only about a quarter of the work.
-        worker->converter = std::make_unique<FileConverter>(*config_.inputRoot, walkerOptions,
-                                                            *worker->chain->walkerSink, kWorkerReadAhead);
+        // Each worker reads and decodes its files on its own thread. The second core of a long
+        // session goes to formatting its rows (the writer's row thread): reading ahead on a second
+        // thread instead measured slower than one thread.
+        worker->converter =
+            std::make_unique<FileConverter>(*config_.inputRoot, walkerOptions, *worker->chain->walkerSink);
         workers_.push_back(std::move(worker));
     }
     for (auto& worker : workers_) {

@@ -5,8 +5,10 @@
 // neither equal nor one higher) resets the whole conversion state: transport sessions are dropped and
 // the output files closed. A run of continued files is therefore a unit of work of its own. The walk
 // stays on the calling thread; it reads each file's header to cut the units and hands each unit to
-// one worker, which converts its files in walk order with a writer, a transport-protocol chain and a
-// reading thread of its own. The databases and options are shared read-only.
+// one worker, which converts its files in walk order on a thread of its own, with a writer and a
+// transport-protocol chain of its own. While fewer units than workers are being converted, a
+// worker's writer formats its rows on a second thread. The databases and options are shared
+// read-only.
 //
 // Units whose files can land in the same output files (same logger folder and session) go to the
 // same worker, in walk order, so that its writer appends to what an earlier unit wrote as one writer

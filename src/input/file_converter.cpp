@@ -1,6 +1,5 @@
 #include "input/file_converter.h"
 
-#include "input/record_pipe.h"
 #include "platform/diag_log.h"
 
 #include <algorithm>
@@ -24,9 +23,8 @@ void reportFailedFile(const std::string& name) {
 
 } // namespace
 
-FileConverter::FileConverter(FileSystem& inputRoot, const WalkerOptions& options, MessageSink& sink,
-                             bool readAhead)
-    : inputRoot_(inputRoot), options_(options), sink_(sink), readAhead_(readAhead) {}
+FileConverter::FileConverter(FileSystem& inputRoot, const WalkerOptions& options, MessageSink& sink)
+    : inputRoot_(inputRoot), options_(options), sink_(sink) {}
 
 void FileConverter::forgetPrevious() {
     previous_ = FileInfo();
@@ -175,27 +173,13 @@ int FileConverter::feedSink(const std::string& name, std::unique_ptr<ByteStream>
 // Feeds the records to the sink until the end of the file or the sink's refusal (false). The
 // record the sink refused is counted.
 bool FileConverter::readRecords(LogReader& reader, ByteStream& stream) {
-    if (!readAhead_) {
-        while (reader.next(record_)) {
-            ++recordCount_;
-            if (!sink_.onRecord(record_))
-                return false;
-            if (recordCount_ % kWalkAdvanceStride == 0)
-                reportAdvance(streamTell(&stream));
-        }
-        return true;
-    }
-    RecordPipe pipe(reader, stream);
-    while (LogRecord* record = pipe.next()) {
+    while (reader.next(record_)) {
         ++recordCount_;
-        if (!sink_.onRecord(*record)) {
-            pipe.stop();
+        if (!sink_.onRecord(record_))
             return false;
-        }
         if (recordCount_ % kWalkAdvanceStride == 0)
-            reportAdvance(pipe.position());
+            reportAdvance(streamTell(&stream));
     }
-    pipe.finish();
     return true;
 }
 

@@ -17,9 +17,8 @@ namespace loglathe {
 
 class FileConverter final : public LogFileHandler {
 public:
-    // The file system and the sink must outlive the converter; the options are copied. With
-    // `readAhead` the records of a file are read on a thread of their own (RecordPipe).
-    FileConverter(FileSystem& inputRoot, const WalkerOptions& options, MessageSink& sink, bool readAhead);
+    // The file system and the sink must outlive the converter; the options are copied.
+    FileConverter(FileSystem& inputRoot, const WalkerOptions& options, MessageSink& sink);
 
     // One selected log file: kWalkOk, or kWalkFileFailed after its report.
     int onLogFile(const std::string& name, const std::string& outputName, const PathInfo& info) override;
@@ -42,7 +41,6 @@ private:
     FileSystem& inputRoot_;
     const WalkerOptions options_;
     MessageSink& sink_;
-    const bool readAhead_;
 
     uint64_t recordCount_ = 0;
     uint64_t sinkStarts_ = 0;

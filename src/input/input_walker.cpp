@@ -178,7 +178,7 @@ bool isLogFileName(std::string_view name) {
 
 std::unique_ptr<InputWalker> inputWalkerCreate(FileSystem& inputRoot, FileSystem& outputRoot,
                                                const WalkerOptions& options, MessageSink& sink) {
-    auto converter = std::make_unique<FileConverter>(inputRoot, options, sink, false);
+    auto converter = std::make_unique<FileConverter>(inputRoot, options, sink);
     LogFileHandler& handler = *converter;
     return std::make_unique<Walker>(inputRoot, outputRoot, options, handler, std::move(converter));
 }

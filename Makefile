@@ -39,7 +39,7 @@ test: format-check build build-asan build-tsan
 	@echo "== tests (AddressSanitizer + UndefinedBehaviorSanitizer) =="
 	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 	@echo "== tests with threads (ThreadSanitizer) =="
-	@cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:allocator_may_return_null=1 ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
+	@cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:allocator_may_return_null=1:suppressions=$(CURDIR)/tests/tsan.supp ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
 # Every source and test file follows .clang-format; `make test` fails on one that does not.
 format: deps

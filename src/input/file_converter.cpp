@@ -9,6 +9,10 @@ namespace loglathe {
 
 namespace {
 
+// The window through which a whole file is read: as fast as reading the file at once, and the same
+// small memory for every file.
+constexpr int64_t kWholeFileWindow = 256 * 1024;
+
 int nameLength(const std::string& name) {
     return static_cast<int>(name.size());
 }
@@ -105,15 +109,19 @@ std::unique_ptr<ByteStream> FileConverter::openInput(const std::string& name) {
         reportOpenFailure(name);
         return nullptr;
     }
-    // The entire file is mapped rather than copied where the stream allows it.
-    if (options_.bufferSize < 0)
-        if (std::unique_ptr<ByteStream> mapped = mappedReaderCreate(stream))
-            return mapped;
-    int64_t bufferSize = options_.bufferSize < 0 ? streamSize(stream.get()) : options_.bufferSize;
+    int64_t bufferSize = options_.bufferSize;
+    uint64_t limit = kNoReadLimit;
+    if (bufferSize < 0) {
+        // The entire file as it is now, read through a window: the memory taken does not grow with
+        // the file, and a file cut short under the reader is a read error.
+        int64_t size = streamSize(stream.get());
+        bufferSize = std::min<int64_t>(size, kWholeFileWindow);
+        limit = size > 0 ? static_cast<uint64_t>(size) : 0;
+    }
     if (bufferSize <= 0)
         return stream;
     // On failure the file stream is handed over and destroyed, which closes the file.
-    stream = bufferedReaderCreate(std::move(stream), static_cast<std::size_t>(bufferSize));
+    stream = bufferedReaderCreate(std::move(stream), static_cast<std::size_t>(bufferSize), limit);
     if (!stream)
         diagLog(kDiagError, "Could not allocate buffer of size %zd", static_cast<ssize_t>(bufferSize));
     return stream;

@@ -1,7 +1,5 @@
 #include "platform/byte_stream.h"
 
-#include "platform/mapping_guard.h"
-
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -88,7 +86,6 @@ private:
         return 0;
     }
     bool failed() const override { return failed_; }
-    int descriptor() const override { return file_ && kind_ == FileStreamKind::Read ? ::fileno(file_) : -1; }
     int64_t tell() override { return static_cast<int64_t>(ftello(file_)); }
     int64_t seek(uint64_t offset, int whence) override {
         if (whence < 0 || whence > 2)
@@ -117,8 +114,9 @@ private:
 
 class BufferedReader final : public ByteStream {
 public:
-    BufferedReader(std::unique_ptr<ByteStream> inner, std::unique_ptr<uint8_t[]> buffer, std::size_t capacity)
-        : inner_(std::move(inner)), buffer_(std::move(buffer)), capacity_(capacity) {}
+    BufferedReader(std::unique_ptr<ByteStream> inner, std::unique_ptr<uint8_t[]> buffer, std::size_t capacity,
+                   uint64_t limit = kNoReadLimit)
+        : inner_(std::move(inner)), buffer_(std::move(buffer)), capacity_(capacity), limit_(limit) {}
     BufferedReader(ByteStream* inner, std::unique_ptr<uint8_t[]> buffer, std::size_t capacity)
         : borrowed_(inner), buffer_(std::move(buffer)), capacity_(capacity) {}
 
@@ -152,10 +150,10 @@ private:
         } else if (whence == kSeekCur) {
             target = offset + start_ + pos_;
         } else if (whence == kSeekEnd) {
-            int64_t end = streamSeek(inner(), offset, kSeekEnd);
+            int64_t end = streamSeek(inner(), 0, kSeekEnd);
             if (end < 0)
                 return end;
-            target = static_cast<uint64_t>(end);
+            target = std::min(static_cast<uint64_t>(end), limit_) + offset;
         } else {
             return -1;
         }
@@ -165,14 +163,10 @@ private:
         }
         if (streamSeek(inner(), target, kSeekSet) < 0)
             return static_cast<int64_t>(start_ + pos_);
-        int64_t n = streamRead(inner(), buffer_.get(), capacity_);
-        if (n <= 0) {
-            failed_ = failed_ || n < 0;
+        if (readInner(target) <= 0)
             return static_cast<int64_t>(start_ + pos_);
-        }
         start_ = target;
         pos_ = 0;
-        fill_ = static_cast<std::size_t>(n);
         return static_cast<int64_t>(target);
     }
     int close() override {
@@ -190,106 +184,37 @@ private:
     // Reads the next buffer's worth from where the reader stands; false at the end of the data.
     bool refill() {
         streamSeek(inner(), start_ + pos_, kSeekSet);
-        int64_t n = streamRead(inner(), buffer_.get(), capacity_);
-        if (n <= 0) {
-            failed_ = failed_ || n < 0;
+        if (readInner(start_ + pos_) <= 0)
             return false;
-        }
         start_ += pos_;
         pos_ = 0;
-        fill_ = static_cast<std::size_t>(n);
         return true;
+    }
+
+    // Fills the buffer from the inner stream, which stands at `at`, up to the limit; the bytes read,
+    // or 0 at the end of the data and on a read error (remembered).
+    int64_t readInner(uint64_t at) {
+        if (at >= limit_)
+            return 0;
+        std::size_t length = static_cast<std::size_t>(std::min<uint64_t>(capacity_, limit_ - at));
+        int64_t n = streamRead(inner(), buffer_.get(), length);
+        // Data that ends before the limit was cut short under the reader.
+        if (n < 0 || (n == 0 && limit_ != kNoReadLimit))
+            failed_ = true;
+        if (n > 0)
+            fill_ = static_cast<std::size_t>(n);
+        return n;
     }
 
     std::unique_ptr<ByteStream> inner_;
     ByteStream* borrowed_ = nullptr;
     std::unique_ptr<uint8_t[]> buffer_;
     std::size_t capacity_;
+    uint64_t limit_ = kNoReadLimit;
     std::size_t fill_ = 0;
     std::size_t pos_ = 0;
     uint64_t start_ = 0;
     bool failed_ = false;
-};
-
-// Pages behind the position are handed back in steps of this size: the mapping then holds at most
-// about this much of the file at a time, however long the file.
-constexpr std::size_t kReleaseStep = std::size_t{8} << 20;
-
-class MappedReader final : public ByteStream {
-public:
-    MappedReader(const uint8_t* base, std::size_t size) : base_(base), size_(size) {}
-    ~MappedReader() override { unmap(); }
-
-    void adopt(std::unique_ptr<ByteStream> inner) { inner_ = std::move(inner); }
-    bool watch() { return guard_.watch(base_, size_); }
-
-    bool hasView() const override { return true; }
-    std::span<const uint8_t> view() override { return {base_ + pos_, size_ - pos_}; }
-    void consumeView(std::size_t n) override {
-        pos_ += std::min(n, size_ - pos_);
-        if (pos_ - released_ >= kReleaseStep)
-            releaseBehind();
-    }
-
-private:
-    int64_t read(void* destination, std::size_t length) override {
-        std::size_t n = std::min(length, size_ - pos_);
-        if (n)
-            std::memcpy(destination, base_ + pos_, n);
-        consumeView(n);
-        return static_cast<int64_t>(n);
-    }
-    int64_t tell() override { return static_cast<int64_t>(pos_); }
-    // Within the file only, as the whole-file buffer it stands for: a target past the end keeps the
-    // position.
-    int64_t seek(uint64_t offset, int whence) override {
-        uint64_t target;
-        if (whence == kSeekSet)
-            target = offset;
-        else if (whence == kSeekCur)
-            target = offset + pos_;
-        else if (whence == kSeekEnd)
-            target = offset + size_;
-        else
-            return -1;
-        if (target <= size_)
-            pos_ = static_cast<std::size_t>(target);
-        return static_cast<int64_t>(pos_);
-    }
-    int close() override {
-        unmap();
-        return inner_ ? streamClose(inner_) : 0;
-    }
-    // A file cut short under the mapping reads as zeros from the cut on: that is a read error.
-    bool failed() const override { return cut_ || guard_.cut() || streamFailed(inner_.get()); }
-
-    // Unmaps the whole pages before the position. They stay in the system's cache of the file; a
-    // seek back faults them in again.
-    void releaseBehind() {
-        std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-        std::size_t end = pos_ / page * page;
-        if (end > released_)
-            ::madvise(const_cast<uint8_t*>(base_) + released_, end - released_, MADV_DONTNEED);
-        released_ = end;
-    }
-    void unmap() {
-        cut_ = cut_ || guard_.cut();
-        guard_.release();
-        if (base_)
-            ::munmap(const_cast<uint8_t*>(base_), size_);
-        base_ = nullptr;
-        size_ = 0;
-        pos_ = 0;
-        released_ = 0;
-    }
-
-    std::unique_ptr<ByteStream> inner_;
-    const uint8_t* base_;
-    std::size_t size_;
-    std::size_t pos_ = 0;
-    std::size_t released_ = 0;
-    MappingGuard guard_;
-    bool cut_ = false;
 };
 
 std::unique_ptr<uint8_t[]> allocateBuffer(std::size_t size, std::size_t& capacity) {
@@ -314,12 +239,13 @@ std::unique_ptr<ByteStream> fileStreamOpen(const char* path, FileStreamKind kind
     return std::make_unique<FileStream>(file, kind);
 }
 
-std::unique_ptr<ByteStream> bufferedReaderCreate(std::unique_ptr<ByteStream> inner, std::size_t size) {
+std::unique_ptr<ByteStream> bufferedReaderCreate(std::unique_ptr<ByteStream> inner, std::size_t size,
+                                                 uint64_t limit) {
     std::size_t capacity = 0;
     auto buffer = allocateBuffer(size, capacity);
     if (!buffer)
         return nullptr;
-    return std::make_unique<BufferedReader>(std::move(inner), std::move(buffer), capacity);
+    return std::make_unique<BufferedReader>(std::move(inner), std::move(buffer), capacity, limit);
 }
 
 std::unique_ptr<ByteStream> bufferedReaderCreate(ByteStream* inner, std::size_t size) {
@@ -328,29 +254,6 @@ std::unique_ptr<ByteStream> bufferedReaderCreate(ByteStream* inner, std::size_t 
     if (!buffer)
         return nullptr;
     return std::make_unique<BufferedReader>(inner, std::move(buffer), capacity);
-}
-
-std::unique_ptr<ByteStream> mappedReaderCreate(std::unique_ptr<ByteStream>& inner) {
-    int fd = inner ? inner->descriptor() : -1;
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
-        static_cast<uint64_t>(st.st_size) > SIZE_MAX)
-        return nullptr;
-    std::size_t size = static_cast<std::size_t>(st.st_size);
-    void* base = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (base == MAP_FAILED)
-        return nullptr;
-    ::madvise(base, size, MADV_SEQUENTIAL);
-    std::unique_ptr<MappedReader> reader(new (std::nothrow)
-                                             MappedReader(static_cast<const uint8_t*>(base), size));
-    if (!reader) {
-        ::munmap(base, size);
-        return nullptr;
-    }
-    if (!reader->watch())
-        return nullptr; // destroying the reader unmaps; the caller copies the file instead
-    reader->adopt(std::move(inner));
-    return reader;
 }
 
 int64_t MemoryStream::read(void* destination, std::size_t length) {

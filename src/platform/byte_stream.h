@@ -49,9 +49,6 @@ protected:
     virtual int truncate(uint64_t length);
     // True once a read or write of this stream (or of a stream below it) has failed.
     virtual bool failed() const { return false; }
-    // The operating-system descriptor of the file behind the stream, so that a reader may map the
-    // file instead of reading it; -1 for streams that are no plain file of their own.
-    virtual int descriptor() const { return -1; }
 
     friend int64_t streamRead(ByteStream* s, void* destination, std::size_t length);
     friend int64_t streamWrite(ByteStream* s, const void* data, std::size_t length);
@@ -60,7 +57,6 @@ protected:
     friend int streamClose(std::unique_ptr<ByteStream>& s);
     friend int streamTruncate(ByteStream* s, uint64_t length);
     friend bool streamFailed(const ByteStream* s);
-    friend std::unique_ptr<ByteStream> mappedReaderCreate(std::unique_ptr<ByteStream>& inner);
 };
 
 enum class FileStreamKind : int { Read = 0, Write = 1, ReadWrite = 2, Append = 3 };
@@ -103,18 +99,15 @@ std::unique_ptr<ByteStream> fileStreamOpen(const char* path, FileStreamKind kind
 // from `inner`, which the reader owns: closing the reader closes the inner stream first. The buffer
 // is allocated without throwing: null when it cannot be had (the inner stream is then destroyed,
 // which closes its file).
-std::unique_ptr<ByteStream> bufferedReaderCreate(std::unique_ptr<ByteStream> inner, std::size_t size);
+//
+// With a `limit`, the reader takes the first `limit` bytes of the inner stream only (what a file
+// held when it was opened, say), and an inner stream that ends before them (a file cut short while
+// it is read) is a read error.
+constexpr uint64_t kNoReadLimit = UINT64_MAX;
+std::unique_ptr<ByteStream> bufferedReaderCreate(std::unique_ptr<ByteStream> inner, std::size_t size,
+                                                 uint64_t limit = kNoReadLimit);
 // The same over a stream the caller keeps (never closed by the reader).
 std::unique_ptr<ByteStream> bufferedReaderCreate(ByteStream* inner, std::size_t size);
-
-// A read-only stream over the whole of a regular file mapped into memory (private, read-only, read
-// in sequence), for readers that take the entire file at once without copying it: the pages stay
-// those of the file, reclaimable by the system, and the pages behind the position are given back as
-// the reader moves on. Its view is the rest of the file. Takes `inner` over (and closes it with
-// itself) only on success; null, with `inner` left to the caller, when the stream has no file
-// descriptor, the file is empty or not regular, or the mapping fails. Should the file shrink while
-// mapped, the rest reads as zeros and the stream reports a read error (see platform/mapping_guard.h).
-std::unique_ptr<ByteStream> mappedReaderCreate(std::unique_ptr<ByteStream>& inner);
 
 // A stream over bytes in memory (reads, writes, seeks); for tests and in-memory data.
 class MemoryStream : public ByteStream {

@@ -187,8 +187,7 @@ TEST(EndToEndWalker, AnInputItMayNotReadFailsAndTheOthersAreConverted) {
 }
 
 TEST(EndToEndWalker, BadInputsFailAloneAndTheGoodOneIsConverted) {
-    // Larger than the memory of any machine the tests run on, and small enough that a build with
-    // ThreadSanitizer, which leaves programs less address space, can still map it.
+    // Larger than the memory of any machine the tests run on.
     constexpr long long kHuge = 64LL << 30;
     constexpr long long kLongLine = 10LL << 20;
     std::mt19937 random(7);
@@ -208,7 +207,7 @@ TEST(EndToEndWalker, BadInputsFailAloneAndTheGoodOneIsConverted) {
         dir.write("logs/c_empty.txt", "");
         dir.write("logs/d_header_only.txt", headerOnly);
         dir.write("logs/e_long_line.txt", std::string(kLongLine, 'A'));
-        // Larger than memory: the file is mapped, not copied, and its zeros are no log.
+        // Larger than memory: the file is read through a window, and its zeros are no log.
         std::filesystem::resize_file(dir.write("logs/f_huge.txt", ""), kHuge);
         dir.mkdir("logs/x.txt");
         // A FIFO inside a folder is not listed; one named on the command line is neither file nor folder.

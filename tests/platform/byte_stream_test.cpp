@@ -2,7 +2,6 @@
 
 #include "support/temp_dir.h"
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -119,159 +118,48 @@ TEST(Streams, NullAndUnsupportedAnswers) {
     EXPECT_EQ(streamSeek(&base, 0, kSeekSet), kStreamUnsupported);
 }
 
-// Opens `path` mapped; fails the test when it cannot be mapped.
-std::unique_ptr<ByteStream> openMapped(const std::string& path) {
-    std::unique_ptr<ByteStream> file = fileStreamOpen(path.c_str(), FileStreamKind::Read);
-    std::unique_ptr<ByteStream> mapped = mappedReaderCreate(file);
-    EXPECT_TRUE(mapped);
-    EXPECT_FALSE(file); // taken over
-    return mapped;
-}
-
-std::string viewText(ByteStream& s) {
-    auto view = s.view();
-    return std::string(view.begin(), view.end());
-}
-
-TEST(MappedReader, AnswersEveryOperationAsAWholeFileBuffer) {
+// A reader limited to what a file held when it was opened: bytes added later are not read, the end
+// answers as at the end of the file, and a file cut short under the reader is a read error, also
+// when the cut lies in what the window held before.
+TEST(BufferedReader, ALimitReadsTheFileAsOpenedAndACutIsAReadError) {
     test::TempDir dir;
-    std::string text = "header line\r\n0123456789abcdefghijklmnopqrstuvwxyz\nlast";
-    std::string path = dir.write("f.txt", text);
-    std::unique_ptr<ByteStream> mapped = openMapped(path);
-    ASSERT_TRUE(mapped);
-    std::unique_ptr<ByteStream> buffered =
-        bufferedReaderCreate(fileStreamOpen(path.c_str(), FileStreamKind::Read), text.size());
-    ASSERT_TRUE(buffered);
-
-    // Each step runs on both streams; every answer and every byte must agree.
-    auto both = [&](auto&& step) {
-        auto expected = step(*buffered);
-        EXPECT_EQ(step(*mapped), expected);
-    };
-    auto readText = [](std::size_t n) {
-        return [n](ByteStream& s) {
-            std::string out(n, '\0');
-            int64_t got = streamRead(&s, out.data(), n);
-            out.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-            return std::make_pair(got, out);
-        };
-    };
-    auto seek = [](uint64_t offset, int whence) {
-        return [=](ByteStream& s) { return streamSeek(&s, offset, whence); };
-    };
-    auto tell = [](ByteStream& s) { return streamTell(&s); };
-    auto consume = [](std::size_t n) {
-        return [n](ByteStream& s) {
-            s.consumeView(n);
-            return viewText(s);
-        };
-    };
-
-    EXPECT_TRUE(mapped->hasView());
-    both(viewText);
-    both(consume(13));
-    both(readText(5));
-    both(tell);
-    both(seek(static_cast<uint64_t>(-3), kSeekCur));
-    both(readText(10));
-    both(seek(0, kSeekEnd));
-    both(readText(4));
-    both(viewText);
-    both(seek(static_cast<uint64_t>(-4), kSeekEnd));
-    both(consume(100)); // more than is left
-    both(tell);
-    both(seek(text.size() + 1, kSeekSet)); // beyond the end: the position stays
-    both(seek(2, kSeekSet));
-    both(readText(100));
-    both(seek(0, 7));
-    EXPECT_FALSE(streamFailed(mapped.get()));
-    EXPECT_EQ(streamClose(mapped), 0);
-    EXPECT_FALSE(mapped);
-}
-
-TEST(MappedReader, LeavesTheStreamToTheCallerWhereNothingCanBeMapped) {
-    test::TempDir dir;
-    std::unique_ptr<ByteStream> none;
-    EXPECT_FALSE(mappedReaderCreate(none));
-
-    std::unique_ptr<ByteStream> memory = std::make_unique<MemoryStream>("no file behind it");
-    EXPECT_FALSE(mappedReaderCreate(memory));
-    ASSERT_TRUE(memory);
-    char c = 0;
-    EXPECT_EQ(streamRead(memory.get(), &c, 1), 1);
-
-    std::string empty = dir.write("empty.txt", "");
-    std::unique_ptr<ByteStream> emptyFile = fileStreamOpen(empty.c_str(), FileStreamKind::Read);
-    EXPECT_FALSE(mappedReaderCreate(emptyFile));
-    EXPECT_TRUE(emptyFile);
-
-    std::string written = dir.write("w.txt", "data");
-    std::unique_ptr<ByteStream> writer = fileStreamOpen(written.c_str(), FileStreamKind::Append);
-    EXPECT_FALSE(mappedReaderCreate(writer));
-    EXPECT_TRUE(writer);
-
-    // A device is no regular file, whatever its descriptor.
-    std::unique_ptr<ByteStream> device = fileStreamOpen("/dev/zero", FileStreamKind::Read);
-    ASSERT_TRUE(device);
-    EXPECT_FALSE(mappedReaderCreate(device));
-    EXPECT_TRUE(device);
-}
-
-// A file longer than the span the reader keeps mapped ahead of handing pages back: every byte is read
-// right going forward, and again after a seek back to the start.
-TEST(MappedReader, ReadsALongFileRightBeforeAndAfterGivingPagesBack) {
-    test::TempDir dir;
-    std::string text(20u << 20, '\0');
+    std::string text(64 * 1024, '\0');
     for (std::size_t i = 0; i < text.size(); ++i)
-        text[i] = static_cast<char>(i * 2654435761u >> 13);
-    std::unique_ptr<ByteStream> mapped = openMapped(dir.write("long.bin", text));
-    ASSERT_TRUE(mapped);
-    std::size_t at = 0;
-    bool same = true;
-    while (same && at < text.size()) {
-        auto view = mapped->view();
-        std::size_t n = std::min<std::size_t>(view.size(), 300007);
-        same = view.size() == text.size() - at && std::memcmp(view.data(), text.data() + at, n) == 0;
-        mapped->consumeView(n);
-        at += n;
-    }
-    EXPECT_TRUE(same) << at;
-    EXPECT_TRUE(mapped->view().empty());
-    ASSERT_EQ(streamSeek(mapped.get(), 0, kSeekSet), 0);
-    std::string again(text.size(), '\0');
-    EXPECT_EQ(streamRead(mapped.get(), again.data(), again.size()), static_cast<int64_t>(text.size()));
-    EXPECT_TRUE(again == text);
-}
+        text[i] = static_cast<char>('a' + i % 26);
+    std::string path = dir.write("f.txt", text);
+    auto limited = [&] {
+        return bufferedReaderCreate(fileStreamOpen(path.c_str(), FileStreamKind::Read), 256, text.size());
+    };
 
-// A file cut short by another program while it is mapped: the rest reads as zeros, the stream
-// reports a read error, and the program goes on. A SIGBUS that is no such fault still ends it.
-TEST(MappedReader, AFileCutShortUnderTheMappingIsAReadErrorNotACrash) {
-    test::TempDir dir;
-    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    std::string text(4 * page, 'x');
-    std::string path = dir.write("cut.txt", text);
-    std::unique_ptr<ByteStream> mapped = openMapped(path);
-    ASSERT_TRUE(mapped);
-    std::string head(page, '\0');
-    ASSERT_EQ(streamRead(mapped.get(), head.data(), page), static_cast<int64_t>(page));
-    EXPECT_EQ(head, text.substr(0, page));
-    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(page + page / 2)), 0);
+    std::unique_ptr<ByteStream> reader = limited();
+    ASSERT_TRUE(reader);
+    std::ofstream(path, std::ios::binary | std::ios::app) << "appended";
+    std::string all(text.size() + 1000, '\0');
+    EXPECT_EQ(streamRead(reader.get(), all.data(), all.size()), static_cast<int64_t>(text.size()));
+    EXPECT_EQ(all.substr(0, text.size()), text);
+    EXPECT_TRUE(reader->view().empty());
+    EXPECT_EQ(streamSeek(reader.get(), 0, kSeekEnd), static_cast<int64_t>(text.size()));
+    EXPECT_EQ(streamSeek(reader.get(), 10, kSeekSet), 10);
+    char c = 0;
+    EXPECT_EQ(streamRead(reader.get(), &c, 1), 1);
+    EXPECT_EQ(c, text[10]);
+    EXPECT_FALSE(streamFailed(reader.get()));
 
-    std::string rest(3 * page, '\1');
-    ASSERT_EQ(streamRead(mapped.get(), rest.data(), rest.size()), static_cast<int64_t>(rest.size()));
-    EXPECT_EQ(rest.substr(0, page / 2), text.substr(0, page / 2)); // still in the file
-    EXPECT_EQ(rest.substr(page), std::string(2 * page, '\0'));     // beyond the cut
-    EXPECT_TRUE(streamFailed(mapped.get()));
-    EXPECT_EQ(streamClose(mapped), 0);
+    // Cut while read: what is left before the cut comes, then a read error.
+    std::unique_ptr<ByteStream> cut = limited();
+    ASSERT_TRUE(cut);
+    ASSERT_EQ(streamRead(cut.get(), all.data(), 100), 100);
+    ASSERT_EQ(::truncate(path.c_str(), 20000), 0);
+    EXPECT_EQ(streamRead(cut.get(), all.data(), all.size()), 19900);
+    EXPECT_EQ(all.substr(0, 19900), text.substr(100, 19900));
+    EXPECT_TRUE(streamFailed(cut.get()));
 
-    // A second file mapped afterwards reads cleanly.
-    std::string other = dir.write("whole.txt", "whole file");
-    std::unique_ptr<ByteStream> again = openMapped(other);
-    ASSERT_TRUE(again);
-    EXPECT_EQ(viewText(*again), "whole file");
-    EXPECT_FALSE(streamFailed(again.get()));
-
-    EXPECT_DEATH(::raise(SIGBUS), "");
+    // Without a limit the end of the data is no error.
+    std::unique_ptr<ByteStream> plain =
+        bufferedReaderCreate(fileStreamOpen(path.c_str(), FileStreamKind::Read), 256);
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(streamRead(plain.get(), all.data(), all.size()), 20000);
+    EXPECT_FALSE(streamFailed(plain.get()));
 }
 
 } // namespace

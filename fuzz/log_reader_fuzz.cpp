@@ -69,12 +69,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::span<const uint8_t> textBytes = input.rest();
     std::string_view text(reinterpret_cast<const char*>(textBytes.data()), textBytes.size());
 
-    std::size_t bufferSize = (high & 0x80) ? text.size() : (std::size_t(high & 0x7F) << 8 | low) % 300;
+    // With the high bit, a window limited to the text's size, as a whole file is read; else a
+    // buffer of up to 299 bytes, or none.
+    const bool whole = (high & 0x80) != 0;
+    std::size_t bufferSize = whole ? std::size_t{low} + 1 : (std::size_t(high & 0x7F) << 8 | low) % 300;
 
     MemoryStream plain(text);
     MemoryStream inner(text);
     std::unique_ptr<ByteStream> buffered;
-    if (bufferSize > 0) {
+    if (whole) {
+        buffered = bufferedReaderCreate(std::make_unique<MemoryStream>(text), bufferSize, text.size());
+        FUZZ_CHECK(buffered != nullptr);
+    } else if (bufferSize > 0) {
         buffered = bufferedReaderCreate(&inner, bufferSize);
         FUZZ_CHECK(buffered != nullptr);
     }
@@ -92,5 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     reference->rewind();
     reader->rewind();
     checkSame(readAll(*reference), readAll(*reader));
+    // Nothing was cut short under the reader.
+    FUZZ_CHECK(!streamFailed(&chosen));
     return 0;
 }

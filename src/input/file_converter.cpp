@@ -11,7 +11,7 @@ namespace {
 
 // The window through which a whole file is read: as fast as reading the file at once, and the same
 // small memory for every file.
-constexpr int64_t kWholeFileWindow = 256 * 1024;
+constexpr uint64_t kWholeFileWindow = 256 * 1024;
 
 int nameLength(const std::string& name) {
     return static_cast<int>(name.size());
@@ -114,9 +114,8 @@ std::unique_ptr<ByteStream> FileConverter::openInput(const std::string& name) {
     if (bufferSize < 0) {
         // The entire file as it is now, read through a window: the memory taken does not grow with
         // the file, and a file cut short under the reader is a read error.
-        int64_t size = streamSize(stream.get());
-        bufferSize = std::min<int64_t>(size, kWholeFileWindow);
-        limit = size > 0 ? static_cast<uint64_t>(size) : 0;
+        limit = static_cast<uint64_t>(std::max<int64_t>(streamSize(stream.get()), 0));
+        bufferSize = static_cast<int64_t>(std::min<uint64_t>(limit, kWholeFileWindow));
     }
     if (bufferSize <= 0)
         return stream;

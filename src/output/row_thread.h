@@ -5,8 +5,8 @@
 //
 // Rows are taken in the order they are queued and written to their files in that order, so every
 // file gets the bytes it would get on one thread. The queue holds at most kChunks chunks of about
-// kChunkValues numbers each: memory stays bounded however fast the rows come. Between a push and the next
-// drain() the queueing thread must not touch any file it queued rows for; after drain() every
+// kChunkValues numbers each: memory stays bounded however fast the rows come. Between a push and the
+// next drain() the queueing thread must not touch any file it queued rows for; after drain() every
 // queued row has been handed to its file and the files are the caller's again.
 //
 // Both sides wait by spinning a little before they sleep: the thread is only used while a core
